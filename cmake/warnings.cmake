@@ -1,0 +1,6 @@
+function(tivlink_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(TIVLINK_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,11 @@
+# Windows: the 32-bit DLL over the real Win32 services. The module-definition
+# file fixes the export table; the C and C++ runtimes of the compiler are
+# linked in, so the DLL imports only KERNEL32, USER32 and msvcrt.
+add_library(tivlink SHARED $<TARGET_OBJECTS:tivlink_objects>
+            ${TIVLINK_DEF_FILE})
+set_target_properties(tivlink PROPERTIES PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
+target_link_options(tivlink PRIVATE -static-libgcc -static-libstdc++ -static
+                    -Wl,--exclude-all-symbols)
+target_link_libraries(tivlink PRIVATE user32 kernel32)
+target_include_directories(tivlink INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)

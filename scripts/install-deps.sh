@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing tivlink needs on Debian 12, as root.
+# A second run finds everything in place and installs nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake git pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686
+  libcli11-dev
+  python3 python3-serial python3-pytest
+  clang llvm valgrind
+  wine wine32:i386
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the Linux library and the Windows DLL, and
+# runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$jobs"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+
+bash scripts/check-exports.sh build/linux build/windows
+ctest --preset linux -j "$jobs"

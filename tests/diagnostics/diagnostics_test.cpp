@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "diagnostics/diagnostics.h"
+#include "platform/posix/testing.h"
+
+namespace {
+
+struct Box {
+    std::string caption, text;
+    unsigned type;
+};
+std::vector<Box> boxes;
+
+void capture(const char* caption, const char* text, UINT type) {
+    boxes.push_back({caption, text, type});
+}
+
+std::string executable_path() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return std::string(path, n > 0 ? n : 0);
+}
+
+class MsgErrorTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        boxes.clear();
+        platform_set_box_hook(capture);
+    }
+    void TearDown() override { platform_set_box_hook(nullptr); }
+};
+
+TEST_F(MsgErrorTest, FormatsBodyAndTitlesWithExecutable) {
+    MsgError("Can't open COM%d at %d Bd.", 3, 9600);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't open COM3 at 9600 Bd.");
+    EXPECT_EQ(boxes[0].caption, "Error: " + executable_path());
+    EXPECT_EQ(boxes[0].type, 0x10u);
+}
+
+TEST_F(MsgErrorTest, LongTextIsCutToMessageArea) {
+    std::string path(5000, 'p');
+    MsgError("Can't open file '%s'", path.c_str());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.size(), 251u);
+    EXPECT_EQ(boxes[0].text, "Can't open file '" + std::string(251 - 17, 'p'));
+}
+
+TEST_F(MsgErrorTest, HexAndDecimalConversions) {
+    MsgError("Transfer Error, Code: %x, %d)", 15, 2);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Transfer Error, Code: f, 2)");
+}
+
+int evaluations;
+bool counted(bool value) {
+    evaluations++;
+    return value;
+}
+
+TEST(Assert, PassingCheckEvaluatesOnceAndReturns) {
+    evaluations = 0;
+    TIV_ASSERT(counted(true));
+    EXPECT_EQ(evaluations, 1);
+}
+
+TEST(Assert, BaseNameDropsDirectories) {
+    EXPECT_STREQ(tiv_base_name("/a/b/serial.cpp"), "serial.cpp");
+    EXPECT_STREQ(tiv_base_name("a\\b\\serial.cpp"), "serial.cpp");
+    EXPECT_STREQ(tiv_base_name("serial.cpp"), "serial.cpp");
+}
+
+TEST(AssertDeathTest, FailedCheckReportsTextFileLineAndExitsWithOne) {
+    int comnr = 12;
+    int line = __LINE__ + 1;
+    auto check = [&] { TIV_ASSERT(comnr>=1 && comnr<=9); };
+    std::string expected = "^Error: " + executable_path() +
+                           ": ASSERTION FAILED: 'comnr>=1 && comnr<=9': diagnostics_test.cpp " +
+                           std::to_string(line) + "\n$";
+    EXPECT_EXIT(check(), testing::ExitedWithCode(1), expected);
+}
+
+TEST(AssertDeathTest, MessageIdiomsPrintTheirLiterals) {
+    void* spi = nullptr;
+    EXPECT_EXIT(TIV_ASSERT(spi && "Fatal Error: Out of memory!"), testing::ExitedWithCode(1),
+                "'spi && \"Fatal Error: Out of memory!\"'");
+    EXPECT_EXIT(TIV_ASSERT(!"Fatal Error: Illegal baudrate"), testing::ExitedWithCode(1),
+                "'!\"Fatal Error: Illegal baudrate\"'");
+}
+
+TEST(AssertDeathTest, ExitRunsNoExitHandlers) {
+    auto run = [] {
+        atexit([] { fprintf(stderr, "exit handler ran\n"); });
+        AssertFailed("x", "f.cpp", 1);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(1), "^[^\n]*ASSERTION FAILED: 'x': f.cpp 1\n$");
+}
+
+}  // namespace
