@@ -21,3 +21,8 @@ target_link_libraries(tivlink_static PUBLIC Threads::Threads)
 target_include_directories(tivlink_static PUBLIC ${PROJECT_SOURCE_DIR}
                                                  ${PROJECT_SOURCE_DIR}/include)
 target_compile_definitions(tivlink_static PUBLIC TIVLINK_BUILD)
+
+# The simulated bus, for tests and tools.
+if(EXISTS ${PROJECT_SOURCE_DIR}/sim/CMakeLists.txt)
+  add_subdirectory(sim)
+endif()
