@@ -1,0 +1,60 @@
+// Image files: the image bytes, then their EEPROM start address as four
+// bytes, most significant first.
+#include <stdio.h>
+#include <string.h>
+
+#include "diagnostics/diagnostics.h"
+#include "tivlink.h"
+#include "tivlink/eeprom.h"
+
+uint8_t e2_data[E2_SIZE];
+uint32_t e2_adr;
+uint32_t e2_len;
+
+static long file_size(FILE* file) {
+    if (fseek(file, 0, SEEK_END) != 0) return -1;
+    long size = ftell(file);
+    if (fseek(file, 0, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+// Shown as a 32-bit number, as the box has no wider conversion.
+static int32_t size_for_report(long size) { return size > INT32_MAX ? INT32_MAX : (int32_t)size; }
+
+static bool image_in_range(uint32_t start, uint32_t length) {
+    // Added in 64 bits, so a start near 2^32 cannot wrap into range.
+    return start >= E2_FIRST_WRITABLE && (uint64_t)start + length <= E2_SIZE;
+}
+
+int32_t load_e2_file(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) {
+        MsgError("Can't open file '%s'", path);
+        return -1;
+    }
+    long size = file_size(file);
+    if (size < (long)E2_FILE_MIN || size > (long)E2_FILE_MAX) {
+        MsgError("Illegal File Size %d Bytes", size_for_report(size));
+        fclose(file);
+        return -1;
+    }
+    // The whole file is read before the image block changes, so a file that
+    // gives less than its size announced leaves the block as it was.
+    uint8_t content[E2_FILE_MAX];
+    size_t got = fread(content, 1, (size_t)size, file);
+    fclose(file);
+    if (got != (size_t)size) {
+        MsgError("Can't read file '%s'", path);
+        return -1;
+    }
+    uint32_t n = (uint32_t)size - E2_ADDRESS_BYTES;
+    memcpy(e2_data, content, n);
+    const uint8_t* tail = content + n;
+    e2_adr = (uint32_t)tail[0] << 24 | (uint32_t)tail[1] << 16 | (uint32_t)tail[2] << 8 | tail[3];
+    e2_len = n;
+    if (!image_in_range(e2_adr, n)) {
+        MsgError("Transfer Error, Code: %x, %d)", e2_adr, n);
+        return -1;
+    }
+    return 0;
+}

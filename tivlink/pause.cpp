@@ -1,0 +1,3 @@
+#include "tivlink/connection.h"
+
+void tiv_pause(uint32_t milliseconds) { Sleep(milliseconds); }

@@ -1,0 +1,68 @@
+#include "tivlink/setup.h"
+
+#include "diagnostics/diagnostics.h"
+#include "tivlink.h"
+#include "tivlink/connection.h"
+#include "tivlink/frame.h"
+#include "tivlink/random.h"
+
+void setup_begin(uint32_t a, uint32_t pause) {
+    const uint8_t payload[1] = {0x00};
+    tiv_frame_send(a, CMD_SETUP_BEGIN, payload, sizeof payload);
+    tiv_pause(pause);
+}
+
+void setup_write(uint32_t a, uint8_t command, uint16_t e2_address, uint8_t value) {
+    const uint8_t payload[3] = {(uint8_t)(e2_address / 256), (uint8_t)(e2_address % 256), value};
+    tiv_frame_send(a, command, payload, sizeof payload);
+    tiv_pause(PAUSE_EEPROM_BYTE);
+}
+
+void setup_reset(uint32_t a) {
+    tiv_frame_send(a, CMD_RESET, nullptr, 0);
+    tiv_pause(PAUSE_AFTER_RESET);
+}
+
+// Drawn from the clock-seeded generator until it is a physical address, so
+// 0x10000..0x7FFFFF; two calls in the same second give the same address.
+static int32_t generate_physical_address(void) {
+    tiv_seed_from_clock();
+    int32_t candidate;
+    do {
+        int32_t r1 = tiv_random();
+        int32_t r2 = tiv_random();
+        candidate = ((r1 * 256) ^ r2) & 0xFFFFFF;
+    } while (candidate < 0x10000);
+    return candidate;
+}
+
+int32_t set_serial(uint32_t a, int32_t nphys_adr) {
+    if (nphys_adr == 0) nphys_adr = generate_physical_address();
+    TIV_ASSERT(nphys_adr>65535 && nphys_adr<=0xFFFFFF);
+    setup_begin(a, PAUSE_SERIAL_BEGIN);
+    for (int i = 0; i < 4; i++)
+        setup_write(a, CMD_SETUP_WRITE, (uint16_t)(E2_PHYSICAL_ADDRESS + i),
+                    (uint8_t)((uint32_t)nphys_adr >> (24 - 8 * i)));
+    setup_reset(a);
+    return nphys_adr;
+}
+
+int32_t set_group(uint32_t a, int32_t grp_adr) {
+    setup_begin(a, PAUSE_SETUP_BEGIN);
+    TIV_ASSERT(grp_adr>0 && grp_adr<=255);
+    setup_write(a, CMD_SETUP_WRITE, E2_GROUP, (uint8_t)grp_adr);
+    // The devices answer to their new group once they have reset.
+    setup_reset((uint32_t)grp_adr);
+    return 0;
+}
+
+int32_t firmware_reset(uint32_t a) {
+    setup_begin(a, PAUSE_SETUP_BEGIN);
+    tiv_seed_from_clock();
+    uint8_t first = (uint8_t)tiv_random();
+    uint8_t second = (uint8_t)tiv_random();
+    (void)second;  // drawn to keep the generator's sequence; one byte is written
+    setup_write(a, CMD_SETUP_WRITE, E2_FIRMWARE_RESET, first);
+    setup_reset(a);
+    return 0;
+}
