@@ -1,0 +1,222 @@
+// The port layer over a real pseudo-terminal: bytes, the reader, time-outs,
+// faults in transfers and event waits, and what a thousand cycles leave.
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <chrono>
+#include <numeric>
+#include <vector>
+
+#include "platform/posix/testing.h"
+#include "serial/serial.h"
+#include "tests/support/pty_line.h"
+#include "tivlink/connection.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+Bytes all_byte_values() {
+    Bytes b(256);
+    std::iota(b.begin(), b.end(), 0);
+    return b;
+}
+
+class SerialLine : public testing::Test {
+  protected:
+    void SetUp() override {
+        spi = SerialOpen(line.comnr);
+        ASSERT_NE(spi, nullptr);
+    }
+    void TearDown() override {
+        platform_fault_clear_all();
+        SerialClose(spi);
+    }
+    DWORD queued() {
+        COMSTAT stat = {};
+        DWORD errors = 0;
+        ClearCommError(spi->hComm, &errors, &stat);
+        return stat.cbInQue;
+    }
+    bool wait_queued(DWORD want, std::chrono::milliseconds timeout) {
+        auto end = Clock::now() + timeout;
+        while (Clock::now() < end) {
+            if (queued() == want) return true;
+            Sleep(2);
+        }
+        return queued() == want;
+    }
+    PtyLine line{3};
+    SerialPortInfo* spi = nullptr;
+};
+
+TEST_F(SerialLine, BytesArriveUnchangedAtEveryRate) {
+    for (DWORD baud : {300u, 1200u, 9600u, 14400u, 28800u, 57600u, 115200u}) {
+        ASSERT_TRUE(SerialSetBaudrate(spi, baud));
+        Bytes sent = all_byte_values();
+        EXPECT_EQ(SerialWrite(spi, sent.data(), (DWORD)sent.size()), 256) << baud;
+        EXPECT_EQ(line.read(256, 2000ms), sent) << baud;
+    }
+}
+
+TEST_F(SerialLine, WriteOfZeroBytesIsPassedOn) {
+    EXPECT_EQ(SerialWrite(spi, "", 0), 0);
+    EXPECT_EQ(spi->dwLastError, 0u);
+}
+
+TEST_F(SerialLine, ReadWithoutWholeTakesOnlyWhatIsQueued) {
+    Bytes sent(250, 0x55);
+    line.write(sent);
+    ASSERT_TRUE(wait_queued(250, 2000ms));
+    uint8_t buf[300];
+    EXPECT_EQ(SerialRead(spi, buf, 100, 0), 100);
+    EXPECT_EQ(queued(), 150u);
+    EXPECT_EQ(SerialRead(spi, buf, 300, 0), 150);
+    EXPECT_EQ(SerialRead(spi, buf, 300, 0), 0);
+}
+
+TEST_F(SerialLine, ReaderDrainsBurstsAndStopsPromptly) {
+    ASSERT_TRUE(SerialSetMask(spi, 0x01FF));
+    ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
+    for (int burst = 0; burst < 5; burst++) {
+        line.write(Bytes(1000 + 37 * burst, (uint8_t)burst));
+        EXPECT_TRUE(wait_queued(0, 2000ms)) << "burst " << burst << " left " << queued();
+    }
+    // Writes wake the reader too (transmit queue empty); it must survive them.
+    Bytes frame(64, 0x42);
+    EXPECT_EQ(SerialWrite(spi, frame.data(), 64), 64);
+    line.write(Bytes(300, 1));
+    EXPECT_TRUE(wait_queued(0, 2000ms));
+    auto start = Clock::now();
+    EXPECT_EQ(SerialStopCommThread(spi), 0u);
+    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_EQ(spi->hThread, nullptr);
+}
+
+TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
+    // What a runtime without modem-line events does: the wait is refused.
+    platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 0, -1);
+    ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
+    DWORD code = STILL_ACTIVE;
+    auto end = Clock::now() + 2s;
+    while (GetExitCodeThread(spi->hThread, &code) && code == STILL_ACTIVE && Clock::now() < end)
+        Sleep(1);
+    EXPECT_EQ(code, 0u);
+    auto start = Clock::now();
+    SerialStopCommThread(spi);
+    EXPECT_LT(Clock::now() - start, 100ms);
+}
+
+TEST_F(SerialLine, FailedEventWaitEndsReaderAndRearms) {
+    ASSERT_TRUE(SerialWaitEvent(spi));
+    platform_fault_set(PC_GetOverlappedResult, ERROR_GEN_FAILURE, 0, 1);
+    EXPECT_EQ(SerialGetEvent(spi, 1), 0u);
+    // Re-armed: a pending wait again, completed by the mask change below.
+    EXPECT_EQ(spi->dwLastError, ERROR_IO_PENDING);
+    SetCommMask(spi->hComm, 0);
+    DWORD ignored;
+    EXPECT_TRUE(GetOverlappedResult(spi->hComm, &spi->olWait, &ignored, TRUE));
+    EXPECT_EQ(spi->dwEvtMask, 0u);
+}
+
+TEST_F(SerialLine, IncompleteEventWaitIsNotRearmed) {
+    ASSERT_TRUE(SerialWaitEvent(spi));
+    EXPECT_EQ(SerialGetEvent(spi, 0), 0u);  // nothing arrived yet
+    line.write({0x01});
+    EXPECT_EQ(SerialGetEvent(spi, 1) & EV_RXCHAR, EV_RXCHAR);
+}
+
+struct TransferFault {
+    const char* name;
+    PlatformCall call;
+    DWORD code;
+    int times;
+};
+
+class SerialTransferFault : public SerialLine, public testing::WithParamInterface<TransferFault> {};
+
+TEST_P(SerialTransferFault, PendingAndIncompleteStillDeliverEverything) {
+    const TransferFault& f = GetParam();
+    platform_fault_set(f.call, f.code, 0, f.times);
+    Bytes sent = all_byte_values();
+    EXPECT_EQ(SerialWrite(spi, sent.data(), 256), 256);
+    EXPECT_EQ(line.read(256, 2000ms), sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SerialTransferFault,
+    testing::Values(TransferFault{"forced_pending", PC_WriteFile, ERROR_IO_PENDING, 1},
+                    TransferFault{"incomplete_thrice", PC_GetOverlappedResult, ERROR_IO_INCOMPLETE, 3}),
+    [](const testing::TestParamInfo<TransferFault>& info) { return std::string(info.param.name); });
+
+TEST_F(SerialLine, FailedWriteReturnsNothingAndKeepsCode) {
+    platform_fault_set(PC_WriteFile, ERROR_GEN_FAILURE, 0, 1);
+    Bytes sent(10, 1);
+    EXPECT_EQ(SerialWrite(spi, sent.data(), 10), 0);
+    EXPECT_EQ(spi->dwLastError, ERROR_GEN_FAILURE);
+    EXPECT_EQ(SerialWrite(spi, sent.data(), 10), 10);
+}
+
+TEST_F(SerialLine, FailedPendingReadReturnsCountSoFar) {
+    line.write(Bytes(20, 9));
+    ASSERT_TRUE(wait_queued(20, 2000ms));
+    platform_fault_set(PC_ReadFile, ERROR_IO_PENDING, 0, 1);
+    platform_fault_set(PC_GetOverlappedResult, ERROR_OPERATION_ABORTED, 0, 1);
+    uint8_t buf[20];
+    EXPECT_EQ(SerialRead(spi, buf, 20, 0), 0);
+    EXPECT_EQ(spi->dwLastError, ERROR_OPERATION_ABORTED);
+}
+
+TEST_F(SerialLine, StalledLineCutsWriteShortAfterOneSecond) {
+    // Nobody reads the master: the line fills, and one write must give up.
+    Bytes chunk(990, 0x33);
+    std::vector<int32_t> counts;
+    Clock::duration short_took{};
+    for (int i = 0; i < 400; i++) {
+        auto start = Clock::now();
+        int32_t n = SerialWrite(spi, chunk.data(), (DWORD)chunk.size());
+        counts.push_back(n);
+        if (n != (int32_t)chunk.size()) {
+            short_took = Clock::now() - start;
+            break;
+        }
+    }
+    ASSERT_LT(counts.back(), 990) << "the line never stalled";
+    EXPECT_GE(short_took, 1000ms);
+    EXPECT_LT(short_took, 1500ms);
+    // What the writes reported is exactly what the line carried.
+    size_t reported = 0;
+    for (int32_t n : counts) reported += n;
+    Bytes carried = line.read_until_quiet(300ms);
+    EXPECT_EQ(carried.size(), reported);
+    // The next write starts clean.
+    Bytes next = all_byte_values();
+    EXPECT_EQ(SerialWrite(spi, next.data(), 256), 256);
+    EXPECT_EQ(line.read(256, 2000ms), next);
+}
+
+TEST(SerialCycles, ThousandOpenCloseCyclesLeakNothing) {
+    PtyLine line(7);
+    auto cycle = [] {
+        SerialPortInfo* port = SerialOpen(7);
+        ASSERT_NE(port, nullptr);
+        SerialSetMask(port, 0x01FF);
+        ASSERT_TRUE(SerialStartCommThread(port, CommReader, port));
+        SerialClose(port);
+    };
+    for (int i = 0; i < 10; i++) cycle();  // settle lazily created runtime state
+    ProcessResources before = process_resources();
+    size_t heap_before = mallinfo2().uordblks;
+    for (int i = 0; i < 1000; i++) {
+        cycle();
+        if (HasFatalFailure()) return;
+    }
+    ProcessResources after = process_resources();
+    EXPECT_EQ(after.fds, before.fds);
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_LT(mallinfo2().uordblks, heap_before + 4096);
+}
+
+}  // namespace
