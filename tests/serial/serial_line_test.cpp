@@ -111,6 +111,12 @@ TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
 
 TEST_F(SerialLine, FailedEventWaitEndsReaderAndRearms) {
     ASSERT_TRUE(SerialWaitEvent(spi));
+    line.write({0x01});
+    ASSERT_EQ(WaitForSingleObject(spi->olWait.hEvent, 2000), WAIT_OBJECT_0);
+    uint8_t byte;
+    ASSERT_EQ(SerialRead(spi, &byte, 1, 0), 1);
+    // The completed wait is reported as failed: the reader must end, and a
+    // fresh wait is armed on the now empty line.
     platform_fault_set(PC_GetOverlappedResult, ERROR_GEN_FAILURE, 0, 1);
     EXPECT_EQ(SerialGetEvent(spi, 1), 0u);
     // Re-armed: a pending wait again, completed by the mask change below.
