@@ -26,3 +26,8 @@ target_compile_definitions(tivlink_static PUBLIC TIVLINK_BUILD)
 if(EXISTS ${PROJECT_SOURCE_DIR}/sim/CMakeLists.txt)
   add_subdirectory(sim)
 endif()
+
+# Host programs: tivctl and tivsim.
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

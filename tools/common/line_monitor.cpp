@@ -1,0 +1,68 @@
+#include "tools/common/line_monitor.h"
+
+#include <cstdio>
+
+#include "sim/capture_file.h"
+#include "tools/common/frame_text.h"
+
+namespace tivtools {
+
+LineMonitor::LineMonitor(Emit emit, tivsim::Nanos quiet) : emit_(std::move(emit)), quiet_(quiet) {}
+
+void LineMonitor::feed(std::span<const uint8_t> bytes, tivsim::Nanos t) {
+    if (bytes.empty()) return;
+    // A quiet stretch before these bytes ends a pending noise run first.
+    idle(t);
+    counts_.bytes += bytes.size();
+    last_byte_ = t;
+    decoder_.feed(bytes, t, items_);
+    emit_items();
+}
+
+void LineMonitor::idle(tivsim::Nanos now) {
+    if (decoder_.has_noise() && now - last_byte_ >= quiet_) {
+        decoder_.flush_noise(items_);
+        emit_items();
+    }
+}
+
+void LineMonitor::finish() {
+    decoder_.finish(items_);
+    emit_items();
+}
+
+void LineMonitor::emit_items() {
+    using tivsim::FrameKind;
+    for (const tivsim::DecodedFrame& item : items_) {
+        if (!origin_) origin_ = item.first_time;
+        emit_(frame_line(item, *origin_, previous_end_));
+        previous_end_ = item.last_time;
+        switch (item.kind) {
+        case FrameKind::ok: counts_.good++; break;
+        case FrameKind::bad_crc: counts_.bad_crc++; break;
+        case FrameKind::noise: counts_.noise_bytes += item.wire.size(); break;
+        default: counts_.malformed++; break;
+        }
+    }
+    items_.clear();
+}
+
+std::string LineMonitor::summary() const {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "%llu frames (%llu ok, %llu bad crc, %llu malformed), %llu noise bytes, %llu bytes",
+                  (unsigned long long)counts_.frames(), (unsigned long long)counts_.good,
+                  (unsigned long long)counts_.bad_crc, (unsigned long long)counts_.malformed,
+                  (unsigned long long)counts_.noise_bytes, (unsigned long long)counts_.bytes);
+    return buf;
+}
+
+bool replay_capture(const std::string& path, LineMonitor& monitor, std::string& error) {
+    std::vector<tivsim::CaptureRecord> records;
+    if (!tivsim::read_capture(path, records, error)) return false;
+    for (const tivsim::CaptureRecord& r : records)
+        if (r.direction == tivsim::Direction::rx) monitor.feed(r.bytes, r.time);
+    monitor.finish();
+    return true;
+}
+
+}  // namespace tivtools
