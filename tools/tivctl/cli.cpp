@@ -1,0 +1,237 @@
+#include "tools/tivctl/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "sim/protocol.h"
+#include "tools/common/frame_fit.h"
+#include "tools/common/number_parse.h"
+#include "tools/tivctl/exit_status.h"
+
+namespace tivctl {
+
+namespace {
+
+using tivtools::Parsed;
+
+// A command by name ("LIGHT", "cmd_light") or by number.
+Parsed<uint32_t> parse_command(std::string_view text) {
+    std::string name(text);
+    for (char& c : name) c = (char)std::toupper((unsigned char)c);
+    if (name.rfind("CMD_", 0) == 0) name.erase(0, 4);
+    for (unsigned code = 0; code < 256; code++) {
+        const char* known = tivsim::command_name((uint8_t)code);
+        if (known && name == known) return {code, {}};
+    }
+    auto n = tivtools::parse_byte(text);
+    if (!n) return Parsed<uint32_t>::fail("command '" + std::string(text) + "' is neither a command name nor 0..255");
+    return n;
+}
+
+// The arguments as typed; converted once CLI11 has checked them.
+struct Typed {
+    std::string port = "1", baud = "9600", address, colour, value, command, file, progress_interval = "1";
+    std::vector<std::string> payload, sim_devices;
+    std::string demo_image_bytes = "12";
+};
+
+template <class T>
+CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name) {
+    return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
+}
+
+Parsed<tivtools::SimDeviceSpec> parse_sim_device(std::string_view text) { return tivtools::parse_sim_device(text); }
+
+Parsed<double> parse_seconds(std::string_view text) {
+    try {
+        size_t used = 0;
+        const double v = std::stod(std::string(text), &used);
+        if (used == text.size() && v >= 0 && v < 1e6) return {v, {}};
+    } catch (const std::exception&) {
+    }
+    return Parsed<double>::fail("'" + std::string(text) + "' is not a number of seconds");
+}
+
+Parsed<uint32_t> parse_image_bytes(std::string_view text) {
+    auto n = tivtools::parse_unsigned(text, 2032);
+    if (!n || *n.value == 0) return Parsed<uint32_t>::fail("image size '" + std::string(text) + "' is outside 1..2032");
+    return {(uint32_t)*n.value, {}};
+}
+
+void add_address(CLI::App* sub, Typed& t, const char* what = "device or group address (0..0xFFFFFF)") {
+    sub->add_option("ADDR", t.address, what)->required()->check(check_with(tivtools::parse_address, "ADDR"));
+}
+
+void add_colour(CLI::App* sub, Typed& t) {
+    sub->add_option("COLOUR", t.colour, "colour word: 0x11223344, #RRGGBBWW, #RRGGBB or decimal")
+        ->required()
+        ->check(check_with(tivtools::parse_colour, "COLOUR"));
+}
+
+struct Subcommands {
+    std::map<CLI::App*, OpKind> operations;
+    CLI::App* monitor = nullptr;
+    CLI::App* demo = nullptr;
+};
+
+void add_operations(CLI::App& app, Typed& t, Subcommands& subs) {
+    auto op = [&](const char* name, const char* help, OpKind kind) {
+        CLI::App* sub = app.add_subcommand(name, help);
+        subs.operations[sub] = kind;
+        return sub;
+    };
+    CLI::App* s = op("set-rgbx", "set the four channels of a device or group", OpKind::set_rgbx);
+    add_address(s, t);
+    add_colour(s, t);
+    s = op("fade-rgbx", "fade a device or group to a colour", OpKind::fade_rgbx);
+    add_address(s, t);
+    add_colour(s, t);
+    s->add_option("VALUE", t.value, "fade parameter 0..255")->required()->check(check_with(tivtools::parse_byte, "VALUE"));
+    s = op("reset", "send a reset", OpKind::reset);
+    add_address(s, t);
+    s = op("prog", "send program NR (0..7 or 9)", OpKind::prog);
+    add_address(s, t);
+    s->add_option("NR", t.value, "program number 0..7 or 9")->required()->check(check_with(tivtools::parse_program, "NR"));
+    s = op("set-serial", "give the device at ADDR a physical address", OpKind::set_serial);
+    add_address(s, t, "the device's current address, or a group");
+    s->add_option("NEW", t.value, "new physical address 0x10000..0xFFFFFF, or 'random'")
+        ->required()
+        ->check(check_with(tivtools::parse_physical_address, "NEW"));
+    s = op("set-group", "put the device(s) at ADDR into GROUP", OpKind::set_group);
+    add_address(s, t);
+    s->add_option("GROUP", t.value, "group 1..255")->required()->check(check_with(tivtools::parse_group, "GROUP"));
+    s = op("firmware-reset", "run the firmware-reset sequence", OpKind::firmware_reset);
+    add_address(s, t);
+    s = op("download", "write an EEPROM image file to a device, with progress", OpKind::download);
+    add_address(s, t);
+    s->add_option("FILE", t.file, "image file: image bytes, then the 4-byte big-endian start address")
+        ->required();
+    s->add_option("--interval", t.progress_interval, "seconds between progress lines when not on a terminal")
+        ->check(check_with(parse_seconds, "SECONDS"));
+    s = op("send", "send one raw frame", OpKind::send);
+    add_address(s, t);
+    s->add_option("CMD", t.command, "command: a name (LIGHT, RESET, ...) or 0..255")
+        ->required()
+        ->check(check_with(parse_command, "CMD"));
+    s->add_option("HEX", t.payload, "payload bytes in hex: 12 01, 1201 or 12:01")
+        ->check(check_with(tivtools::parse_hex_bytes, "HEX"));
+}
+
+void add_monitor(CLI::App& app, Request& r, Subcommands& subs) {
+    CLI::App* m = app.add_subcommand("monitor", "decode the bytes on a line into timestamped frames");
+    subs.monitor = m;
+    auto* device = m->add_option("--device", r.monitor.device, "listen on this serial device (at --baud)");
+    auto* pty = m->add_flag("--pty", r.monitor.pty, "create a pseudo-terminal and print TIVLINK_COM<port>=... for a host");
+    auto* read = m->add_option("--read", r.monitor.read, "decode a capture file");
+    device->excludes(pty)->excludes(read);
+    pty->excludes(read);
+    m->add_option("--capture", r.monitor.capture, "also write the raw bytes to this capture file")->excludes(read);
+    m->add_option("--frames", r.monitor.frames, "stop after this many frames")->excludes(read);
+    m->add_option("--seconds", r.monitor.seconds, "stop after this many seconds")->excludes(read);
+    m->footer("Exactly one of --device, --pty, --read. Ctrl-C ends listening.");
+}
+
+void add_demo(CLI::App& app, Typed& t, Subcommands& subs) {
+    subs.demo = app.add_subcommand("demo", "scripted run on a simulated bus that uses every operation");
+    subs.demo->add_option("--image-bytes", t.demo_image_bytes, "size of the EEPROM image it downloads (1..2032)")
+        ->check(check_with(parse_image_bytes, "N"));
+}
+
+void add_globals(CLI::App& app, Typed& t, Request& r) {
+    app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
+        ->check(check_with(tivtools::parse_port, "N"));
+    app.add_option("-b,--baud", t.baud, "baud rate dividing 115200 (default 9600)")
+        ->check(check_with(tivtools::parse_baud, "B"));
+    app.add_flag("--sim", r.sim, "run on an in-process simulated bus, then print its devices and frames");
+    app.add_option("--sim-device", t.sim_devices, "simulated device ADDR[:GROUP] (repeat; default 4 devices from 0x010001)")
+        ->check(check_with(parse_sim_device, "DEV"));
+    app.add_flag("--report-resources", r.report_resources, "")->group("");
+}
+
+void convert(const Typed& t, Request& r) {
+    r.port = (int)*tivtools::parse_port(t.port).value;
+    r.baud = *tivtools::parse_baud(t.baud).value;
+    for (const std::string& d : t.sim_devices) r.sim_devices.push_back(*tivtools::parse_sim_device(d).value);
+    r.progress_interval = *parse_seconds(t.progress_interval).value;
+    r.demo_image_bytes = *parse_image_bytes(t.demo_image_bytes).value;
+    Operation& op = r.op;
+    if (!t.address.empty()) op.address = *tivtools::parse_address(t.address).value;
+    if (!t.colour.empty()) op.colour = *tivtools::parse_colour(t.colour).value;
+    if (!t.command.empty()) op.command = (uint8_t)*parse_command(t.command).value;
+    for (const std::string& p : t.payload) {
+        auto bytes = *tivtools::parse_hex_bytes(p).value;
+        op.payload.insert(op.payload.end(), bytes.begin(), bytes.end());
+    }
+    op.file = t.file;
+    if (t.value.empty()) return;
+    switch (op.kind) {
+    case OpKind::fade_rgbx: op.value = *tivtools::parse_byte(t.value).value; break;
+    case OpKind::prog: op.value = *tivtools::parse_program(t.value).value; break;
+    case OpKind::set_serial: op.value = *tivtools::parse_physical_address(t.value).value; break;
+    case OpKind::set_group: op.value = *tivtools::parse_group(t.value).value; break;
+    default: break;
+    }
+}
+
+// Checks that need more than one argument.
+std::string cross_check(const Request& r) {
+    if (r.mode == Mode::monitor) {
+        if (r.sim) return "monitor listens to a line; --sim does not apply (use tivsim)";
+        if (r.monitor.device.empty() && !r.monitor.pty && r.monitor.read.empty())
+            return "monitor needs one of --device, --pty or --read";
+    }
+    if (!r.sim && !r.sim_devices.empty() && r.mode != Mode::demo) return "--sim-device needs --sim";
+    if (r.mode == Mode::operation && r.op.kind == OpKind::send &&
+        tivtools::frame_wire_size(r.op.address, r.op.command, r.op.payload) == 0)
+        return "send: a payload of " + std::to_string(r.op.payload.size()) +
+               " bytes does not fit the library's 1000-byte frame buffer";
+    return {};
+}
+
+int usage_error(std::string message) {
+    for (char& c : message)
+        if (c == '\n') c = ' ';
+    std::fprintf(stderr, "tivctl: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+}  // namespace
+
+std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
+    CLI::App app{"tivctl: drive a bus of four-channel colour devices through the tivlink library", "tivctl"};
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.footer("Numbers are decimal or 0x-hex. Exit status: 0 ok, 1 failed, 2 bad command line, 130 Ctrl-C.");
+    Typed typed;
+    Subcommands subs;
+    add_globals(app, typed, request);
+    add_operations(app, typed, subs);
+    add_monitor(app, request, subs);
+    add_demo(app, typed, subs);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        return usage_error(e.what());
+    }
+    CLI::App* chosen = app.get_subcommands().front();
+    if (chosen == subs.monitor) {
+        request.mode = Mode::monitor;
+    } else if (chosen == subs.demo) {
+        request.mode = Mode::demo;
+    } else {
+        request.op.kind = subs.operations.at(chosen);
+    }
+    convert(typed, request);
+    std::string problem = cross_check(request);
+    if (!problem.empty()) return usage_error(problem);
+    return std::nullopt;
+}
+
+}  // namespace tivctl

@@ -1,0 +1,70 @@
+#include "tools/tivctl/download_command.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "tivlink.h"
+#include "tools/common/number_parse.h"
+#include "tools/common/stop_signal.h"
+#include "tools/common/terminal.h"
+#include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/progress_display.h"
+
+namespace tivctl {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr tivtools::Millis kPoll = 100ms;
+
+// The worker reads and writes these words whole; so do we.
+int32_t load(volatile int32_t& word) { return __atomic_load_n(&word, __ATOMIC_SEQ_CST); }
+void store(volatile int32_t& word, int32_t value) { __atomic_store_n(&word, value, __ATOMIC_SEQ_CST); }
+
+tivtools::ProgressSample sample(uint32_t total, Clock::time_point start, bool finished) {
+    return {load(e2_percent), total,
+            std::chrono::duration_cast<tivtools::Millis>(Clock::now() - start), finished};
+}
+
+}  // namespace
+
+int run_download(uint32_t address, tivtools::Millis line_interval) {
+    tivtools::catch_stop_signals();  // before the worker exists: never killed mid-image
+    const uint32_t total = e2_len;
+    ProgressDisplay display(stdout, tivtools::is_terminal(fileno(stdout)), line_interval);
+    const Clock::time_point start = Clock::now();
+    store(e2_cmd, 1);
+    void* worker = download(address);
+
+    bool stopped = false;
+    while (load(e2_cmd) == 1) {
+        if (tivtools::stop_signal()) {
+            store(e2_cmd, 0);  // the worker finishes this byte and sends the reset
+            stopped = true;
+            break;
+        }
+        display.update(sample(total, start, false));
+        tivtools::sleep_unless_stopped(kPoll);
+    }
+    const tivtools::ProgressSample last = sample(total, start, false);
+    const int32_t code = tiv_thread_join(worker);
+
+    if (stopped) {
+        display.finish(last);
+        std::fprintf(stderr, "tivctl: download stopped at %d%% (%u of %u bytes); %s %s\n", last.percent,
+                     tivtools::bytes_done(last.percent, total), total, tivtools::address_text(address).c_str(),
+                     code == 0 ? "got its reset" : "may not have got its reset: frames failed");
+        return tivtools::exit_status_for(tivtools::stop_signal());
+    }
+    display.finish(sample(total, start, code == 0));
+    if (code != 0) {
+        std::fprintf(stderr, "tivctl: download to %s: some frames were not written whole\n",
+                     tivtools::address_text(address).c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace tivctl
