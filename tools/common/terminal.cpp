@@ -17,6 +17,12 @@ int terminal_width(int fd, int fallback) {
     return fallback;
 }
 
+int terminal_height(int fd, int fallback) {
+    struct winsize ws {};
+    if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0) return ws.ws_row;
+    return fallback;
+}
+
 ColourSupport colour_support(int fd) {
     if (!is_terminal(fd) || std::getenv("NO_COLOR")) return ColourSupport::none;
     const char* term = std::getenv("TERM");

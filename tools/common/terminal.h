@@ -11,6 +11,7 @@ enum class ColourSupport { none, palette256, truecolor };
 
 bool is_terminal(int fd);
 int terminal_width(int fd, int fallback = 80);
+int terminal_height(int fd, int fallback = 24);
 ColourSupport colour_support(int fd);
 
 // Two cells of background colour, then the reset; empty without colour.

@@ -1,0 +1,72 @@
+// tivsim: the simulated bus as a program of its own. Any host, tivctl in
+// another shell included, reaches it through the TIVLINK_COM<n> it prints.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+
+#include "tools/common/number_parse.h"
+#include "tools/common/sim_layout.h"
+#include "tools/tivsim/sim_runner.h"
+
+namespace {
+
+using tivtools::Parsed;
+
+template <class T>
+CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name) {
+    return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
+}
+
+Parsed<tivtools::SimDeviceSpec> parse_device(std::string_view text) { return tivtools::parse_sim_device(text); }
+
+Parsed<uint32_t> parse_count(std::string_view text) {
+    auto n = tivtools::parse_unsigned(text, tivtools::kMaxSimDevices);
+    if (!n) return Parsed<uint32_t>::fail("device count " + n.error);
+    return {(uint32_t)*n.value, {}};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tivsim_tool::SimOptions o;
+    std::string com = "1", count = std::to_string(tivtools::kDefaultSimDevices);
+    std::vector<std::string> devices;
+
+    CLI::App app{"tivsim: a simulated bus of four-channel colour devices on a pseudo-terminal", "tivsim"};
+    app.add_option("--com", com, "COM number whose TIVLINK_COM<n> line to print (1..9)")
+        ->check(check_with(tivtools::parse_port, "N"));
+    app.add_option("-n,--devices", count, "number of devices at 0x010001, 0x010002, ... in groups 1,1,2,2,...")
+        ->check(check_with(parse_count, "N"));
+    app.add_option("--device", devices, "a device ADDR[:GROUP] (repeat; replaces --devices)")
+        ->check(check_with(parse_device, "DEV"));
+    app.add_flag("--stall", o.stall, "never read the line: the host's writes back up and time out");
+    app.add_flag("--echo", o.echo, "send every byte received back to the host");
+    app.add_option("--noise", o.noise_rate, "send random bytes to the host at this many bytes per second")
+        ->check(CLI::Range(0.0, 1e6));
+    app.add_option("--seed", o.noise_seed, "seed of the noise");
+    app.add_option("--capture", o.capture, "write the raw bytes both ways to this capture file");
+    app.add_option("--frames", o.frames, "exit after this many frames");
+    app.add_option("--seconds", o.seconds, "exit after this many seconds")->check(CLI::Range(0.0, 1e6));
+    app.add_option("--json", o.json, "write the final state as JSON to FILE ('-': standard output)");
+    app.add_flag("-q,--quiet", o.quiet, "print only the TIVLINK_COM line (and --json -)");
+    app.add_flag("--plain", o.plain, "plain log lines even on a terminal");
+    app.footer("Ctrl-C or SIGTERM ends it cleanly, with the final state.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "tivsim: %s\n", e.what());
+        return 2;
+    }
+    o.com = (int)*tivtools::parse_port(com).value;
+    for (const std::string& d : devices) o.devices.push_back(*tivtools::parse_sim_device(d).value);
+    if (o.devices.empty()) o.devices = tivtools::default_sim_layout(*parse_count(count).value);
+    try {
+        return tivsim_tool::run_sim(o);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tivsim: %s\n", e.what());
+        return 1;
+    }
+}
