@@ -47,7 +47,7 @@ struct SimBus::LoopInputs {
     std::optional<NoiseRequest> noise;  // newly requested
 };
 
-// Bytes on their way to the library; the reader thread's own.
+// Bytes on their way to the library.
 struct SimBus::Outgoing {
     std::vector<uint8_t> bytes;
     size_t written = 0;  // bytes[0..written) are gone
@@ -65,6 +65,13 @@ struct SimBus::Outgoing {
         bytes.insert(bytes.end(), more.begin(), more.begin() + taken);
         dropped += more.size() - taken;
     }
+};
+
+// The reader thread's own state.
+struct SimBus::Reader {
+    Outgoing out;
+    std::optional<NoiseSource> noise;
+    Nanos last_receive{0};  // time of the last chunk read
 };
 
 SimBus::SimBus(SimBusOptions options) : options_(options) {
@@ -301,53 +308,58 @@ SimBus::LoopInputs SimBus::take_inputs(Outgoing& out) {
 }
 
 void SimBus::reader_loop() {
-    Outgoing out;
-    std::optional<NoiseSource> noise;
-    Nanos last_receive{0};
-    std::vector<uint8_t> noise_bytes;
-    std::vector<DecodedFrame> flushed;
+    Reader r;
     for (;;) {
-        LoopInputs in = take_inputs(out);
+        LoopInputs in = take_inputs(r.out);
         if (in.stop) return;
-        Nanos now = monotonic_now();
-        if (in.noise) noise.emplace(in.noise->bytes_per_second, now, in.noise->duration, in.noise->seed);
-        if (in.line_failed) {  // nothing more reaches the library
-            out.dropped += out.bytes.size() - out.written;
-            out.written = out.bytes.size();
-            noise.reset();
-        }
-        if (noise) {
-            noise_bytes.clear();
-            noise->take_due(now, noise_bytes);
-            out.add(noise_bytes, options_.send_limit);
-            if (noise->done()) noise.reset();
-        }
-        if (decoder_.has_noise() && now - last_receive >= options_.noise_flush_after) {
-            decoder_.flush_noise(flushed);
-            publish(flushed, 0, now);
-        }
-        finish_round(out, noise.has_value());
-
-        const int master = line_.master.get();
-        short events = 0;
-        if (!in.line_failed && !in.stalled) events |= POLLIN;
-        if (!in.line_failed && !out.empty()) events |= POLLOUT;
-        pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {master, events, 0}};
-        Nanos wait = Nanos::max();
-        if (decoder_.has_noise()) wait = last_receive + options_.noise_flush_after - now;
-        if (noise) wait = std::min(wait, std::max(noise->next_due() - now, kNoiseTick));
-        if (poll(fds, events ? 2 : 1, poll_timeout(wait)) < 0) continue;  // EINTR
-        if (fds[0].revents & POLLIN) {
-            uint64_t count;
-            [[maybe_unused]] ssize_t n = ::read(wake_fd_.get(), &count, sizeof count);
-            continue;  // take the changed knobs before touching the line
-        }
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) receive(in, out, last_receive);
-        if (fds[1].revents & POLLOUT) transmit(in, out);
+        const Nanos now = monotonic_now();
+        prepare_round(in, r, now);
+        finish_round(r.out, r.noise.has_value());
+        wait_and_move(in, r, now);
     }
 }
 
-void SimBus::receive(const LoopInputs& in, Outgoing& out, Nanos& last_receive) {
+// Everything that is due without the line: noise to send, noise to log.
+void SimBus::prepare_round(const LoopInputs& in, Reader& r, Nanos now) {
+    if (in.noise) r.noise.emplace(in.noise->bytes_per_second, now, in.noise->duration, in.noise->seed);
+    if (in.line_failed) {  // nothing more reaches the library
+        r.out.dropped += r.out.bytes.size() - r.out.written;
+        r.out.written = r.out.bytes.size();
+        r.noise.reset();
+    }
+    if (r.noise) {
+        std::vector<uint8_t> due;
+        r.noise->take_due(now, due);
+        r.out.add(due, options_.send_limit);
+        if (r.noise->done()) r.noise.reset();
+    }
+    if (decoder_.has_noise() && now - r.last_receive >= options_.noise_flush_after) {
+        std::vector<DecodedFrame> flushed;
+        decoder_.flush_noise(flushed);
+        publish(flushed, 0, now);
+    }
+}
+
+// Sleeps until the line can move, a knob changes or a time falls due.
+void SimBus::wait_and_move(const LoopInputs& in, Reader& r, Nanos now) {
+    short events = 0;
+    if (!in.line_failed && !in.stalled) events |= POLLIN;
+    if (!in.line_failed && !r.out.empty()) events |= POLLOUT;
+    pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {line_.master.get(), events, 0}};
+    Nanos wait = Nanos::max();
+    if (decoder_.has_noise()) wait = r.last_receive + options_.noise_flush_after - now;
+    if (r.noise) wait = std::min(wait, std::max(r.noise->next_due() - now, kNoiseTick));
+    if (poll(fds, events ? 2 : 1, poll_timeout(wait)) < 0) return;  // EINTR
+    if (fds[0].revents & POLLIN) {
+        uint64_t count;
+        [[maybe_unused]] ssize_t n = ::read(wake_fd_.get(), &count, sizeof count);
+        return;  // take the changed knobs before touching the line
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) receive(in, r);
+    if (fds[1].revents & POLLOUT) transmit(in, r.out);
+}
+
+void SimBus::receive(const LoopInputs& in, Reader& r) {
     uint8_t buf[kReadChunk];
     const ssize_t n = ::read(line_.master.get(), buf, sizeof buf);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
@@ -356,14 +368,14 @@ void SimBus::receive(const LoopInputs& in, Outgoing& out, Nanos& last_receive) {
         return;
     }
     const Nanos t = monotonic_now();
-    last_receive = t;
+    r.last_receive = t;
     const std::span<const uint8_t> chunk(buf, (size_t)n);
     if (in.capture) in.capture->write(t, Direction::rx, chunk);
-    if (in.echo) out.add(chunk, options_.send_limit);
+    if (in.echo) r.out.add(chunk, options_.send_limit);
     std::vector<DecodedFrame> items;
     decoder_.feed(chunk, t, items);
     if (in.responder)
-        for (const DecodedFrame& item : items) out.add((*in.responder)(item), options_.send_limit);
+        for (const DecodedFrame& item : items) r.out.add((*in.responder)(item), options_.send_limit);
     publish(items, chunk.size(), t);
 }
 

@@ -102,11 +102,14 @@ public:
 private:
     struct LoopInputs;
     struct Outgoing;
+    struct Reader;
     void start_reader();
     void stop_reader();
     void reader_loop();
     LoopInputs take_inputs(Outgoing& out);
-    void receive(const LoopInputs& in, Outgoing& out, Nanos& last_receive);
+    void prepare_round(const LoopInputs& in, Reader& r, Nanos now);
+    void wait_and_move(const LoopInputs& in, Reader& r, Nanos now);
+    void receive(const LoopInputs& in, Reader& r);
     void transmit(const LoopInputs& in, Outgoing& out);
     void finish_round(Outgoing& out, bool noise_running);
     void publish(std::vector<DecodedFrame>& items, size_t bytes, Nanos t);

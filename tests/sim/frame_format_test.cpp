@@ -42,18 +42,4 @@ TEST(FrameFormat, OneLinePerItemWithTimeGapAndFields) {
     EXPECT_EQ(lines, want);
 }
 
-TEST(FrameFormat, GapIsFromPreviousLastByteToThisFirstByte) {
-    auto first = tivsim::decode_all(Bytes{0xCA, 0x00, 0x00, 0x01, 0x00, 0x00, 0xFE, 0x70, 0xF1}, 0ms);
-    auto second = tivsim::decode_all(Bytes{0xCA, 0x00, 0x00, 0x01, 0x00, 0x00, 0xFE, 0x70, 0xF1},
-                                     2500us);
-    std::string line = tivsim::format_frame(second[0], 0ms, &first[0]);
-    EXPECT_EQ(line.substr(0, 26), "    0.002500      +2.500ms");
-    EXPECT_NE(line.find("RESET"), std::string::npos);
-}
-
-TEST(FrameFormat, HexBytes) {
-    EXPECT_EQ(tivsim::hex_bytes(Bytes{}), "");
-    EXPECT_EQ(tivsim::hex_bytes(Bytes{0x0A, 0xCB, 0x00}), "0A CB 00");
-}
-
 }  // namespace
