@@ -27,6 +27,11 @@ enum PlatformCall {
     PC_ClearCommBreak,
     PC_GetCommModemStatus,
     PC_GetExitCodeThread,
+    PC_GetCommMask,
+    PC_SetEvent,
+    PC_ResetEvent,
+    PC_WaitForSingleObject,
+    PC_CloseHandle,
     PC_COUNT
 };
 
@@ -43,3 +48,11 @@ typedef void (*PlatformBoxHook)(const char* caption, const char* text, UINT type
 typedef void (*PlatformBeepHook)(UINT type);
 void platform_set_box_hook(PlatformBoxHook hook);
 void platform_set_beep_hook(PlatformBeepHook hook);
+
+// Handle records (events, threads, ports) allocated and not yet freed.
+int platform_handle_records(void);
+
+// The device a port name stands for: "COM1".."COM9" (any case, optionally
+// behind the device prefix \\.\ ) map to the path in TIVLINK_COM<n> when
+// that is set, else to /dev/ttyS<n-1>. False for any other name.
+bool platform_com_device_path(LPCSTR name, char* path, size_t size);

@@ -34,6 +34,7 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INFINITE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
 
 // Error codes.
 #define ERROR_SUCCESS 0u
@@ -57,6 +58,17 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
+
+// OVERLAPPED.Internal holds STATUS_PENDING while an operation runs; once it
+// has completed it holds the operation's Win32 error code (0 for success),
+// where Windows keeps an NTSTATUS. Read it only through this macro.
+#define STATUS_PENDING 0x00000103u
+#define HasOverlappedIoCompleted(ov) \
+    (__atomic_load_n(&(ov)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
+
+// CreateThread.
+#define CREATE_SUSPENDED 0x00000004u
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 
 // CreateFileA.
 #define GENERIC_READ 0x80000000u
