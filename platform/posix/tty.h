@@ -1,0 +1,54 @@
+// The terminal device under a port: line settings through termios2 and the
+// tty ioctls. The only place that knows the kernel's terminal structures.
+// Functions returning int give 0 or an errno value.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/posix/win32_api.h"
+
+// What termios holds of a DCB.
+struct LineSettings {
+    DWORD baud;
+    BYTE byte_size;      // 5..8
+    BYTE parity;         // NOPARITY..SPACEPARITY
+    bool two_stop_bits;  // two, or one and a half with 5 data bits
+    bool cts_rts;        // hardware flow control, both directions
+    bool xon_out;        // obey XON/XOFF from the line
+    bool xon_in;         // send XON/XOFF as the input queue fills
+    bool check_parity;
+    char xon_char;
+    char xoff_char;
+};
+
+// Modem lines.
+enum { TTY_DTR = 1, TTY_RTS = 2, TTY_CTS = 4, TTY_DSR = 8, TTY_RING = 16, TTY_CD = 32 };
+
+// Interrupt counters of a real serial port.
+struct TtyCounters {
+    uint32_t cts, dsr, ring, cd, rx_break, frame, overrun, parity, buffer_overrun;
+};
+
+// Whether a line running at `got` baud serves a request for `asked`.
+bool tty_baud_matches(DWORD asked, DWORD got);
+
+int tty_make_raw(int fd);
+int tty_get_line(int fd, LineSettings* line);
+// Applies the settings and reads them back; EINVAL (with the old settings
+// restored) when the device did not take them. A pseudo-terminal has no
+// character framing: its driver forces CS8 and clears PARENB, so there data
+// bits and parity enable are not checked.
+int tty_set_line(int fd, const LineSettings* line, bool pseudo_terminal);
+
+int tty_set_exclusive(int fd, bool on);
+bool tty_is_pseudo_terminal(int fd);
+int tty_input_queue(int fd, DWORD* count);
+int tty_output_queue(int fd, DWORD* count);
+int tty_flush(int fd, bool input, bool output);
+int tty_stop_output(int fd, bool stop);
+int tty_set_break(int fd, bool on);
+int tty_modem_lines(int fd, int* lines);
+int tty_change_modem_lines(int fd, int lines, bool on);
+int tty_counters(int fd, TtyCounters* counters);
+// Blocks until CTS, DSR, RING or CD changes, or a signal arrives.
+int tty_wait_modem_change(int fd);
