@@ -102,7 +102,10 @@ DeviceState make_device(uint32_t physical_address, uint8_t group) {
 bool device_addressed(const DeviceState& device, uint32_t address) {
     address &= kPhysicalAddressMax;
     if (address > kGroupAddressMax) return device.physical_address == address;
-    return device.group == address;
+    // In setup mode a device also answers to the group it has been given but
+    // not yet taken on, so the closing reset sent to the new group reaches it.
+    bool pending_group = device.setup_mode && device.eeprom[kE2Group] == address;
+    return device.group == address || pending_group;
 }
 
 void device_apply(DeviceState& d, uint8_t command, std::span<const uint8_t> payload) {
