@@ -7,7 +7,9 @@
 
 static pthread_mutex_t registry_lock = PTHREAD_MUTEX_INITIALIZER;
 static HandleRecord* registry_head;
-static int records_alive;  // atomic
+// Atomic. Release on free, acquire on read: a test that sees a record gone
+// also sees everything its last owner did before letting go.
+static int records_alive;
 
 HandleRecord* handle_alloc(size_t size, HandleKind kind, void (*destroy)(HandleRecord*)) {
     HandleRecord* record = (HandleRecord*)calloc(1, size);
@@ -56,7 +58,7 @@ void handle_retain(HandleRecord* record) { __atomic_add_fetch(&record->refs, 1, 
 void handle_release(HandleRecord* record) {
     if (__atomic_sub_fetch(&record->refs, 1, __ATOMIC_ACQ_REL) != 0) return;
     record->destroy(record);
-    __atomic_sub_fetch(&records_alive, 1, __ATOMIC_RELAXED);
+    __atomic_sub_fetch(&records_alive, 1, __ATOMIC_RELEASE);
 }
 
 // Unpublishes the record; the registry's reference passes to the caller.
@@ -90,4 +92,4 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-int platform_handle_records(void) { return __atomic_load_n(&records_alive, __ATOMIC_RELAXED); }
+int platform_handle_records(void) { return __atomic_load_n(&records_alive, __ATOMIC_ACQUIRE); }
