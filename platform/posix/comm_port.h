@@ -113,6 +113,13 @@ int64_t port_op_next_check(const PortOp* op);
 // reports them once it has completed.
 BOOL overlapped_outcome(OVERLAPPED* ov, DWORD* transferred);
 
+// Whether a DCB is in range and something Linux terminals can carry out.
+// Refused everywhere: DSR flow control and sensitivity, CTS flow or RTS
+// handshake alone (CRTSCTS is both), null stripping, abort on error, an
+// error replacement other than NUL, holding output after sending XOFF.
+// Refused on real ports only: DTR handshake and RTS toggle.
+bool dcb_feasible(const DCB* dcb, bool pseudo_terminal);
+
 // DCB fields held by termios, over the ones kept per handle in `dcb`. On a
 // pseudo-terminal the character format stays as kept: termios there always
 // says 8 bits without parity.

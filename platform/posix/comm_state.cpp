@@ -25,20 +25,22 @@ void dcb_take_line(DCB* d, const LineSettings* line, bool pseudo_terminal) {
     d->XoffChar = line->xoff_char;
 }
 
-// Settings out of range, or that Linux terminals cannot carry out: DSR
-// flow control and sensitivity, DTR handshake, RTS toggle, CTS flow in one
-// direction only (CRTSCTS is both), null stripping, abort on error, an error
-// replacement other than NUL, and holding back output after sending XOFF.
-static bool dcb_feasible(const DCB* d) {
+bool dcb_feasible(const DCB* d, bool pseudo_terminal) {
     if (d->BaudRate == 0 || d->ByteSize < 5 || d->ByteSize > 8 || d->Parity > SPACEPARITY) return false;
     if (d->StopBits > TWOSTOPBITS) return false;
     // A UART sends one and a half stop bits only with 5 data bits, two only with more.
     if (d->StopBits == ONE5STOPBITS && d->ByteSize != 5) return false;
     if (d->StopBits == TWOSTOPBITS && d->ByteSize == 5) return false;
+    // CRTSCTS is CTS flow and RTS handshake together, never one alone.
     if (d->fOutxCtsFlow != (d->fRtsControl == RTS_CONTROL_HANDSHAKE)) return false;
-    if (d->fRtsControl == RTS_CONTROL_TOGGLE || d->fDtrControl == DTR_CONTROL_HANDSHAKE) return false;
+    // A pseudo-terminal has no DTR or RTS line: every control mode is kept
+    // and none has anything to drive. A real port cannot do these two.
+    if (!pseudo_terminal && (d->fRtsControl == RTS_CONTROL_TOGGLE || d->fDtrControl == DTR_CONTROL_HANDSHAKE))
+        return false;
     if (d->fOutxDsrFlow || d->fDsrSensitivity || d->fNull || d->fAbortOnError) return false;
+    // With parity checking Linux hands on a bad character as NUL, nothing else.
     if (d->fErrorChar && d->ErrorChar != 0) return false;
+    // Linux keeps sending after it has sent XOFF.
     if (d->fInX && !d->fTXContinueOnXoff) return false;
     if ((d->fOutX || d->fInX) && d->XonChar == d->XoffChar) return false;
     return true;
@@ -96,7 +98,7 @@ BOOL SetCommState(HANDLE file, LPDCB dcb) {
     }
     PortRecord* port = port_enter(file);
     if (!port) return FALSE;
-    int err = dcb && dcb_feasible(dcb) ? 0 : EINVAL;
+    int err = dcb && dcb_feasible(dcb, port->pseudo_terminal) ? 0 : EINVAL;
     if (err == 0) {
         LineSettings line = line_from_dcb(dcb);
         err = tty_set_line(port->fd, &line, port->pseudo_terminal);

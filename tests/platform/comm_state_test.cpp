@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/posix/comm_port.h"
 #include "port_fixture.h"
 
 static std::vector<DWORD> divisors_of_115200() {
@@ -67,6 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
         DcbRow{"parity_check", [](DCB& d) { d.fParity = 1; d.Parity = EVENPARITY; }, PARODD, 0},
         DcbRow{"lines_disabled",
                [](DCB& d) { d.fDtrControl = DTR_CONTROL_DISABLE; d.fRtsControl = RTS_CONTROL_DISABLE; }, 0, 0},
+        // A pty has no DTR or RTS line: these modes are kept, with nothing to drive.
+        DcbRow{"dtr_handshake_on_pty", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }, 0, 0},
+        DcbRow{"rts_toggle_on_pty", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }, 0, 0},
         DcbRow{"limits_and_characters",
                [](DCB& d) { d.XonLim = 100; d.XoffLim = 300; d.EofChar = 0x1A; d.EvtChar = 0x7E; d.ErrorChar = 0x3F; },
                0, 0},
@@ -101,8 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
         DcbRow{"two_with_5_bits", [](DCB& d) { d.ByteSize = 5; d.StopBits = TWOSTOPBITS; }, 0, 0},
         DcbRow{"cts_flow_without_rts_handshake", [](DCB& d) { d.fOutxCtsFlow = 1; }, 0, 0},
         DcbRow{"rts_handshake_without_cts_flow", [](DCB& d) { d.fRtsControl = RTS_CONTROL_HANDSHAKE; }, 0, 0},
-        DcbRow{"rts_toggle", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }, 0, 0},
-        DcbRow{"dtr_handshake", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }, 0, 0},
         DcbRow{"dsr_flow", [](DCB& d) { d.fOutxDsrFlow = 1; }, 0, 0},
         DcbRow{"dsr_sensitivity", [](DCB& d) { d.fDsrSensitivity = 1; }, 0, 0},
         DcbRow{"null_stripping", [](DCB& d) { d.fNull = 1; }, 0, 0},
@@ -111,6 +113,39 @@ INSTANTIATE_TEST_SUITE_P(
         DcbRow{"xoff_holds_output", [](DCB& d) { d.fInX = 1; d.fTXContinueOnXoff = 0; }, 0, 0},
         DcbRow{"xon_equals_xoff", [](DCB& d) { d.fOutX = 1; d.XonChar = d.XoffChar = 0x11; }, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A real UART is not at hand: the decision itself, for both kinds of device.
+TEST(DcbFeasibility, LineControlModesDependOnTheDeviceTheRestDoesNot) {
+    DCB base{};
+    base.BaudRate = 9600;
+    base.ByteSize = 8;
+    base.fBinary = 1;
+    base.fTXContinueOnXoff = 1;
+    base.fDtrControl = DTR_CONTROL_ENABLE;
+    base.fRtsControl = RTS_CONTROL_ENABLE;
+    base.XonChar = 0x11;
+    base.XoffChar = 0x13;
+    struct Row {
+        const char* name;
+        std::function<void(DCB&)> change;
+        bool on_pty;
+        bool on_uart;
+    };
+    const Row rows[] = {
+        {"as_opened", [](DCB&) {}, true, true},
+        {"dtr_handshake", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }, true, false},
+        {"rts_toggle", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }, true, false},
+        {"cts_rts", [](DCB& d) { d.fOutxCtsFlow = 1; d.fRtsControl = RTS_CONTROL_HANDSHAKE; }, true, true},
+        {"dsr_flow", [](DCB& d) { d.fOutxDsrFlow = 1; }, false, false},
+        {"mark_parity_5_bits", [](DCB& d) { d.ByteSize = 5; d.Parity = MARKPARITY; }, true, true},
+    };
+    for (const Row& row : rows) {
+        DCB d = base;
+        row.change(d);
+        EXPECT_EQ(dcb_feasible(&d, true), row.on_pty) << row.name;
+        EXPECT_EQ(dcb_feasible(&d, false), row.on_uart) << row.name;
+    }
+}
 
 TEST_F(PortTest, TimeoutsRoundTripAndTheAllMaxReadCombinationIsRefused) {
     COMMTIMEOUTS set{MAXDWORD, 0, 0, 3, 1000};
