@@ -214,8 +214,10 @@ static bool write_step(PortRecord* port, PortOp* op, int64_t now) {
     return false;
 }
 
-// EV_RXCHAR is level-triggered: it holds while received bytes wait, so a
-// reader that takes only part of them is woken again for the rest.
+// EV_RXCHAR is level-triggered, unlike Windows, which reports each arrival
+// once: it holds while received bytes wait, so a reader that takes only part
+// of them is woken again for the rest. Bytes a pending ReadFile has already
+// taken raise no EV_RXCHAR.
 static void wait_step(PortRecord* port) {
     PortOp* op = port->wait;
     DWORD events = port->history | (port_counter_events(port) & port->mask);

@@ -309,6 +309,20 @@ TEST_F(PortTest, OverlappedBlockWithoutEventAndNullBlockWork) {
     EXPECT_EQ(pty.read(4), std::vector<uint8_t>({'s', 'y', 'n', 'c'}));
 }
 
+TEST_F(PortTest, HandleOpenedWithoutOverlappedWaitsInTheCall) {
+    ASSERT_TRUE(CloseHandle(port));
+    port = CreateFileA("COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    set_timeouts(0, 0, 150);
+    BYTE buffer[8];
+    DWORD n = 99;
+    auto start = Clock::now();
+    EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &n, &ov));
+    EXPECT_GE(ms_since(start), 150);
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(signalled(ov));
+}
+
 static double process_cpu_ms() {
     timespec ts;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
@@ -325,6 +339,30 @@ TEST_F(PortTest, PendingWaitOnAnIdlePortCostsNoCpu) {
     double used = process_cpu_ms() - before;
     EXPECT_LT(used, 1.0);
     RecordProperty("idle_cpu_us", (int)(used * 1000));
+}
+
+// The far end going away fails what is pending and what comes after, and
+// the hang-up, which poll() keeps reporting, does not make the I/O thread spin.
+TEST_F(PortTest, HangUpFailsPendingAndLaterOperationsWithoutSpinning) {
+    set_timeouts(0, 0, 0);
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    DWORD mask = 0, n = 0;
+    BYTE buffer[4];
+    ASSERT_FALSE(WaitCommEvent(port, &mask, &ov));
+    ASSERT_FALSE(ReadFile(port, buffer, sizeof buffer, &n, &ov2));
+    pty.close_master();
+    for (OVERLAPPED* o : {&ov, &ov2}) {
+        SetLastError(0);
+        EXPECT_FALSE(GetOverlappedResult(port, o, &n, TRUE));
+        EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+    }
+    double before = process_cpu_ms();
+    Sleep(300);
+    EXPECT_LT(process_cpu_ms() - before, 5.0);
+    EXPECT_FALSE(WriteFile(port, "x", 1, &n, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+    EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
 }
 
 // The library's pattern: one thread writes through its OVERLAPPED while a

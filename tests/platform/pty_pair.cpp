@@ -58,6 +58,11 @@ std::vector<uint8_t> PtyPair::read(size_t count, int quiet_ms) const {
     return got;
 }
 
+void PtyPair::close_master() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+}
+
 SlaveTermios PtyPair::slave_termios() const {
     termios2 t{};
     if (ioctl(slave_probe_, TCGETS2, &t) != 0) throw std::runtime_error("TCGETS2");

@@ -25,6 +25,8 @@ public:
     void write(const void* data, size_t size) const;
     // Reads until `count` bytes arrived or nothing came for `quiet_ms`.
     std::vector<uint8_t> read(size_t count, int quiet_ms = 300) const;
+    // Hangs up the line: the far end goes away.
+    void close_master();
     // The slave's settings as the kernel holds them.
     SlaveTermios slave_termios() const;
 
