@@ -106,9 +106,11 @@ bool wine_start(std::string& reason) {
     set_wine_environment();
     const WinePaths& p = wine_paths();
     fs::create_directories(p.work);
-    if (!fs::exists(p.windows_build + "/tivlink.dll")) {
-        reason = "no tivlink.dll in " + p.windows_build;
-        return false;
+    for (const char* built : {"/tivlink.dll", "/tests/wine/wine_host_by_name.exe"}) {
+        if (!fs::exists(p.windows_build + built)) {
+            reason = "not built: " + p.windows_build + built;
+            return false;
+        }
     }
     if (!fs::exists(p.prefix + "/system.reg")) {
         // The first start builds the prefix (about ten seconds).

@@ -176,6 +176,20 @@ static void scenario_reader(int port) {
     exit_timed();
 }
 
+/* Times sends to a physical address from inside the process: each is the
+ * frame's write and the 30 ms pause after it, free of the line's jitter. */
+static void scenario_pause_timing(int port) {
+    HOST_CHECK(init_tiv3(port, 0) == 0);
+    printf("send_ms");
+    for (int i = 0; i < 40; i++) {
+        double start = now_ms();
+        HOST_CHECK(xd_reset(0x10000) == 0);
+        printf(" %.3f", now_ms() - start);
+    }
+    printf("\n");
+    exit_timed();
+}
+
 int run_scenario(int argc, char** argv) {
     const char* name = argv[0];
     int port = argc > 1 ? atoi(argv[1]) : 0;
@@ -195,6 +209,8 @@ int run_scenario(int argc, char** argv) {
         scenario_missing_port(port);
     } else if (strcmp(name, "fatal") == 0 && argc == 3) {
         scenario_fatal(port, argv[2]);
+    } else if (strcmp(name, "pause_timing") == 0) {
+        scenario_pause_timing(port);
     } else if (strcmp(name, "reader") == 0) {
         scenario_reader(port);
     } else {
