@@ -20,6 +20,8 @@ struct Accepted {
     uint32_t value;
 };
 
+void PrintTo(const Accepted& a, std::ostream* os) { *os << a.kind << " " << a.text; }
+
 class NumberAccepted : public testing::TestWithParam<Accepted> {};
 
 TEST_P(NumberAccepted, GivesTheValue) {
@@ -66,6 +68,8 @@ struct Refused {
     const char* text;
     const char* reason;  // part of the one-line reason
 };
+
+void PrintTo(const Refused& r, std::ostream* os) { *os << r.kind << " " << r.text; }
 
 class NumberRefused : public testing::TestWithParam<Refused> {};
 

@@ -191,6 +191,20 @@ std::string cross_check(const Request& r) {
     return {};
 }
 
+// The first word that is neither an option nor an option's value: what the
+// user meant as the sub-command.
+std::string first_word(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "-p" || arg == "--port" || arg == "-b" || arg == "--baud" || arg == "--sim-device") {
+            i++;
+        } else if (arg.empty() || arg[0] != '-') {
+            return arg;
+        }
+    }
+    return {};
+}
+
 int usage_error(std::string message) {
     for (char& c : message)
         if (c == '\n') c = ' ';
@@ -218,6 +232,9 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
+        const std::string word = first_word(argc, argv);
+        if (app.get_subcommands().empty() && !word.empty())
+            return usage_error("unknown sub-command '" + word + "' (tivctl --help lists them)");
         return usage_error(e.what());
     }
     CLI::App* chosen = app.get_subcommands().front();

@@ -82,11 +82,8 @@ void give_addresses(Demo& demo, SimSession& sim, uint32_t (&address)[4]) {
 }
 
 void form_groups(Demo& demo, const uint32_t (&address)[4]) {
-    demo.title("Put them in groups 1 and 2; a reset makes each device take its new group");
-    for (int i = 0; i < 4; i++) {
-        demo.run(op(OpKind::set_group, address[i], 0, kGroupOf[i]));
-        demo.run(op(OpKind::reset, address[i]));
-    }
+    demo.title("Put them in groups 1 and 2");
+    for (int i = 0; i < 4; i++) demo.run(op(OpKind::set_group, address[i], 0, kGroupOf[i]));
     demo.show_changes();
 }
 
@@ -120,8 +117,10 @@ void programs_and_frames(Demo& demo, const uint32_t (&address)[4]) {
     demo.run(raw);
     demo.show_changes();
 
-    demo.title("Run the firmware-reset sequence on the last device");
+    demo.title("Run the firmware-reset sequence on the last device, then reset everyone");
     demo.run(op(OpKind::firmware_reset, address[3]));
+    demo.run(op(OpKind::reset, 1));
+    demo.run(op(OpKind::reset, 2));
     demo.show_changes();
 }
 

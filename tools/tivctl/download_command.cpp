@@ -1,5 +1,6 @@
 #include "tools/tivctl/download_command.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -38,6 +39,8 @@ int run_download(uint32_t address, tivtools::Millis line_interval) {
     store(e2_cmd, 1);
     void* worker = download(address);
 
+    // The worker sets e2_percent back to 0 as it ends; report the last seen.
+    tivtools::ProgressSample seen = sample(total, start, false);
     bool stopped = false;
     while (load(e2_cmd) == 1) {
         if (tivtools::stop_signal()) {
@@ -45,20 +48,21 @@ int run_download(uint32_t address, tivtools::Millis line_interval) {
             stopped = true;
             break;
         }
-        display.update(sample(total, start, false));
+        seen = sample(total, start, false);
+        display.update(seen);
         tivtools::sleep_unless_stopped(kPoll);
     }
-    const tivtools::ProgressSample last = sample(total, start, false);
     const int32_t code = tiv_thread_join(worker);
+    tivtools::ProgressSample last = sample(total, start, !stopped && code == 0);
+    if (!last.finished) last.percent = std::max(last.percent, seen.percent);
+    display.finish(last);
 
     if (stopped) {
-        display.finish(last);
         std::fprintf(stderr, "tivctl: download stopped at %d%% (%u of %u bytes); %s %s\n", last.percent,
                      tivtools::bytes_done(last.percent, total), total, tivtools::address_text(address).c_str(),
                      code == 0 ? "got its reset" : "may not have got its reset: frames failed");
         return tivtools::exit_status_for(tivtools::stop_signal());
     }
-    display.finish(sample(total, start, code == 0));
     if (code != 0) {
         std::fprintf(stderr, "tivctl: download to %s: some frames were not written whole\n",
                      tivtools::address_text(address).c_str());

@@ -1,0 +1,100 @@
+// The bus monitor: live on a pty it creates while a host sends, into a
+// capture file that reads back to the same frames; malformed bytes flagged.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/tools/child_process.h"
+#include "tests/tools/tool_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string export_value(const std::string& out, const std::string& name) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex(name + "=(\\S+)"))) return {};
+    return m[1];
+}
+
+std::vector<std::string> frame_lines(const std::string& out) {
+    std::vector<std::string> frames;
+    for (const std::string& line : lines_of(out))
+        if (line.find(" ms ") != std::string::npos) frames.push_back(line);
+    return frames;
+}
+
+TEST(Monitor, LiveFramesAndTheirCaptureReadBackAlike) {
+    ScratchFile capture("capture.txt");
+    Child monitor({kTivctl, "--port", "4", "monitor", "--pty", "--capture", capture.path, "--frames", "4"});
+    ASSERT_TRUE(monitor.wait_for("\n", 10s)) << monitor.err();
+    const std::string com4 = export_value(monitor.out(), "TIVLINK_COM4");
+    ASSERT_FALSE(com4.empty()) << monitor.out();
+
+    // A host in another process: three LIGHT frames, then a program byte
+    // that goes on the wire escaped (CB 01).
+    const Env host = {{"TIVLINK_COM4", com4}};
+    ASSERT_EQ(run_to_end({kTivctl, "--port", "4", "set-rgbx", "0x010001", "#11223344"}, host).status, 0);
+    ASSERT_EQ(run_to_end({kTivctl, "--port", "4", "prog", "0x010001", "1"}, host).status, 0);
+    ASSERT_EQ(monitor.wait(10s), 0) << monitor.out() << monitor.err();
+
+    const std::vector<std::string> live = frame_lines(monitor.out());
+    ASSERT_EQ(live.size(), 4u) << monitor.out();
+    EXPECT_NE(live[0].find("0x010001  len 2    LIGHT (7E)  12 01  crc "), std::string::npos) << live[0];
+    EXPECT_NE(live[2].find("LIGHT (7E)  00 11 22 33 44"), std::string::npos) << live[2];
+    EXPECT_TRUE(std::regex_search(live[3], std::regex(R"(len 3    XD_PROG \(7D\)  15 00 CB  crc [0-9A-F]{4} ok  esc [12])")))
+        << live[3];
+    EXPECT_NE(monitor.out().find("monitor: 4 frames (4 ok, 0 bad crc, 0 malformed), 0 noise bytes"),
+              std::string::npos)
+        << monitor.out();
+
+    const Finished replay = run_to_end({kTivctl, "monitor", "--read", capture.path});
+    ASSERT_EQ(replay.status, 0) << replay.err;
+    EXPECT_EQ(frame_lines(replay.out), live);
+    EXPECT_NE(replay.out.find("monitor: 4 frames (4 ok"), std::string::npos) << replay.out;
+}
+
+TEST(Monitor, FlagsMalformedBytesInACapture) {
+    ScratchFile capture("malformed.txt");
+    capture.write(
+        "tivsim-capture 1\n"
+        "# a good reset, one with a broken CRC, stray bytes, a bad escape, a cut frame\n"
+        "0 rx CA 00 00 01 00 00 FE 70 F1\n"
+        "1000000 rx CA 00 00 01 00 00 FE 70 F2\n"
+        "2000000 rx 55 66\n"
+        "90000000 rx CA 00 00 01 00 01 7E CB 07 00\n"
+        "95000000 rx CA 00 00 01 00 03 7D 15\n"
+        "96000000 tx 11 22\n");
+    const Finished r = run_to_end({kTivctl, "monitor", "--read", capture.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = frame_lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;  // the tx bytes are the bus's, not the host's
+    EXPECT_NE(lines[0].find("RESET (FE)  crc 70F1 ok"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("crc 70F2 BAD (want 70F1)"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("noise 2 bytes: 55 66"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("MALFORMED bad_escape"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[4].find("noise 1 bytes: 00"), std::string::npos) << lines[4];
+    EXPECT_NE(lines[5].find("MALFORMED truncated"), std::string::npos) << lines[5];
+    EXPECT_NE(lines[1].find("1.000 ms"), std::string::npos) << "times come from the capture: " << lines[1];
+    EXPECT_NE(r.out.find("monitor: 4 frames (1 ok, 1 bad crc, 2 malformed), 3 noise bytes"), std::string::npos)
+        << r.out;
+}
+
+TEST(Monitor, RefusesAFileThatIsNotACapture) {
+    ScratchFile bogus("bogus.txt");
+    bogus.write("tivsim-capture 1\n0 rx CA ZZ\n");
+    const Finished r = run_to_end({kTivctl, "monitor", "--read", bogus.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(bogus.path + ":2: bad record"), std::string::npos) << r.err;
+    EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+}
+
+TEST(Monitor, CtrlCEndsListeningWithTheSummary) {
+    Child monitor({kTivctl, "monitor", "--pty"}, {{}, true});
+    ASSERT_TRUE(monitor.wait_for("TIVLINK_COM1=", 10s)) << monitor.out();
+    monitor.send("\x03");
+    EXPECT_EQ(monitor.wait(10s), 0) << monitor.out();
+    EXPECT_NE(monitor.out().find("monitor: 0 frames"), std::string::npos) << monitor.out();
+}
+
+}  // namespace
