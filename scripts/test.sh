@@ -14,3 +14,5 @@ cmake --build --preset windows -j "$jobs"
 
 bash scripts/check-exports.sh build/linux build/windows
 ctest --preset linux -j "$jobs"
+# The DLL itself under Wine, against the simulated bus.
+bash tests/wine/run.sh build/linux build/windows
