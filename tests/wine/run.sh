@@ -29,6 +29,7 @@ status=0
 timeout 900 "$driver" "$@" 2>&1 | tee "$log" || status=$?
 passed=$(grep -cE '^\[       OK \] .* \([0-9]+ ms\)$' "$log" || true)
 failed=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" || true)
+skipped=$(grep -cE '^\[  SKIPPED \] .* \([0-9]+ ms\)$' "$log" || true)
 echo "wine tests took $(($(date +%s) - start)) s, prefix included; log in $log"
-echo "wine: $passed passed, $failed failed"
+echo "wine: $passed passed, $failed failed, $skipped skipped"
 if [ "$status" -ne 0 ] || [ "$failed" -ne 0 ] || [ "$passed" -eq 0 ]; then exit 1; fi

@@ -319,3 +319,28 @@ INSTANTIATE_TEST_SUITE_P(Windows, Example, ::testing::Values("example_by_import"
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
+
+namespace {
+
+// HOOK(tivctl): the command-line tool's Windows build on the bus, once it
+// exists (see tests/wine/CMakeLists.txt).
+TEST(TivctlOnWine, SetsAColour) {
+    fs::path built = fs::path(wine_paths().windows_build) / "tools" / "tivctl.exe";
+    if (!fs::exists(built)) GTEST_SKIP() << "tivctl.exe is not cross-built yet";
+    fs::path exe = fs::path(stage_hosts("tivctl")) / "tivctl.exe";
+    fs::copy_file(built, exe);
+    tivsim::SimBus bus;
+    link_com(kPort, bus.slave_path());
+    HostRun run = run_wine(exe.string(), {"-p", std::to_string(kPort), "set-rgbx", "5", "0x11223344"});
+    unlink_com(kPort);
+    EXPECT_EQ(run.status, 0) << run.output;
+    bus.wait_idle(100ms, 2s);
+    std::string report = mismatches(bus.frames(), {
+                                                      {5, 0x7E, {0x12, 0x01}, 0},
+                                                      {5, 0x7E, {0x04, 0x11, 0x22, 0x33, 0x44}, 0},
+                                                      {5, 0x7E, {0x00, 0x11, 0x22, 0x33, 0x44}, 0},
+                                                  });
+    EXPECT_TRUE(report.empty()) << report;
+}
+
+}  // namespace
