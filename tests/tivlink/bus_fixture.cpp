@@ -1,0 +1,48 @@
+#include "tests/tivlink/bus_fixture.h"
+
+namespace bus_test {
+
+Captured& captured() {
+    static Captured c;
+    return c;
+}
+
+static void on_box(const char*, const char* text, UINT) { captured().boxes.push_back(text); }
+static void on_beep(UINT) { captured().beeps++; }
+
+void BusTest::SetUp() {
+    captured() = Captured{};
+    platform_set_box_hook(on_box);
+    platform_set_beep_hook(on_beep);
+    bus.devices().add_device(kDeviceA, kGroupAB);
+    bus.devices().add_device(kDeviceB, kGroupAB);
+    bus.devices().add_device(kDeviceC, kGroupC);
+    bus.bind_com(kPort);
+    ASSERT_EQ(init_tiv3(kPort, 115200), 0);
+}
+
+void BusTest::TearDown() {
+    exit_tiv3();
+    platform_fault_clear_all();
+    platform_set_box_hook(nullptr);
+    platform_set_beep_hook(nullptr);
+}
+
+std::vector<tivsim::DecodedFrame> BusTest::frames(size_t n) {
+    EXPECT_TRUE(bus.wait_frames(n, 5s)) << "only " << bus.frames().size() << " of " << n;
+    return bus.frames();
+}
+
+tivsim::DeviceState BusTest::device(uint32_t physical_address) {
+    auto found = bus.devices().find(physical_address);
+    EXPECT_TRUE(found.has_value()) << std::hex << physical_address;
+    return found.value_or(tivsim::DeviceState{});
+}
+
+double gap_ms(const std::vector<tivsim::DecodedFrame>& frames, size_t i) {
+    return std::chrono::duration<double, std::milli>(frames[i].first_time -
+                                                     frames[i - 1].last_time)
+        .count();
+}
+
+}  // namespace bus_test

@@ -1,0 +1,150 @@
+// The background download on a simulated bus: frames, pauses, progress as
+// the host sees it, stopping, and the worker's exit code.
+#include <set>
+#include <thread>
+
+#include "tests/tivlink/bus_fixture.h"
+
+namespace bus_test {
+namespace {
+
+class Download : public BusTest {
+  protected:
+    void fill(const Bytes& image, uint32_t start) {
+        std::copy(image.begin(), image.end(), e2_data);
+        e2_adr = start;
+        e2_len = (uint32_t)image.size();
+    }
+    // Polls the progress until the worker clears the run flag.
+    std::vector<int32_t> follow() {
+        std::vector<int32_t> seen;
+        auto end = std::chrono::steady_clock::now() + 30s;
+        while (__atomic_load_n(&e2_cmd, __ATOMIC_SEQ_CST) == 1 && std::chrono::steady_clock::now() < end) {
+            int32_t p = __atomic_load_n(&e2_percent, __ATOMIC_SEQ_CST);
+            if (seen.empty() || seen.back() != p) seen.push_back(p);
+            std::this_thread::sleep_for(1ms);
+        }
+        return seen;
+    }
+};
+
+TEST_F(Download, ThreeBytesPublishProgressAndLandInEeprom) {
+    fill({0xA0, 0xCA, 0xCB}, 100);
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    auto start = std::chrono::steady_clock::now();
+    void* worker = download(kDeviceA);
+    ASSERT_NE(worker, nullptr);
+    std::vector<int32_t> seen = follow();
+    EXPECT_EQ(tiv_thread_join(worker), 0);
+    // Begin 30 + 100, three bytes 30 + 50 each, reset 30 + 100.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(seen, (std::vector<int32_t>{0, 33, 66}));
+    EXPECT_EQ(e2_percent, 0);
+    EXPECT_EQ(e2_cmd, 0);
+
+    auto got = frames(5);
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].command, 0xFD);
+    EXPECT_EQ(got[0].payload, Bytes{0x00});
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(got[1 + i].command, 0x7F);
+        EXPECT_EQ(got[1 + i].payload, (Bytes{0x00, (uint8_t)(100 + i), e2_data[i]}));
+    }
+    EXPECT_EQ(got[4].command, 0xFE);
+    for (const auto& f : got) EXPECT_EQ(f.address, kDeviceA);
+    // 30 ms after every frame to a physical address, plus the download's own.
+    EXPECT_GE(gap_ms(got, 1), 130 - kDeliveryJitterMs);
+    for (int i = 2; i <= 4; i++) EXPECT_GE(gap_ms(got, i), 80 - kDeliveryJitterMs);
+    for (int i = 1; i <= 4; i++) EXPECT_LT(gap_ms(got, i), (i == 1 ? 130 : 80) + 25);
+
+    tivsim::DeviceState d = device(kDeviceA);
+    EXPECT_EQ(d.eeprom[100], 0xA0);
+    EXPECT_EQ(d.eeprom[101], 0xCA);
+    EXPECT_EQ(d.eeprom[102], 0xCB);
+    EXPECT_FALSE(d.setup_mode);
+}
+
+TEST_F(Download, ToGroupHasOnlyTheDownloadPauses) {
+    fill({1, 2}, 16);
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    EXPECT_EQ(tiv_thread_join(download(kGroupC)), 0);
+    auto got = frames(4);
+    EXPECT_GE(gap_ms(got, 1), 100 - kDeliveryJitterMs);
+    EXPECT_LT(gap_ms(got, 1), 125);
+    EXPECT_GE(gap_ms(got, 2), 50 - kDeliveryJitterMs);
+    EXPECT_LT(gap_ms(got, 2), 75);
+    EXPECT_EQ(device(kDeviceC).eeprom[16], 1);
+    EXPECT_EQ(device(kDeviceC).eeprom[17], 2);
+}
+
+TEST_F(Download, StopBeforeNextByteStillSendsReset) {
+    Bytes image(40);
+    for (size_t i = 0; i < image.size(); i++) image[i] = (uint8_t)i;
+    fill(image, 16);
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    void* worker = download(kGroupAB);
+    ASSERT_TRUE(bus.wait_frames(4, 5s));  // begin and three bytes
+    __atomic_store_n(&e2_cmd, 0, __ATOMIC_SEQ_CST);
+    size_t at_stop = bus.frames().size();
+    EXPECT_EQ(tiv_thread_join(worker), 0);
+    EXPECT_EQ(e2_percent, 0);
+    ASSERT_TRUE(bus.wait_idle(150ms, 5s));
+    auto got = bus.frames();
+    // At most the byte under way when the flag fell, then the reset.
+    EXPECT_LE(got.size(), at_stop + 2);
+    EXPECT_EQ(got.back().command, 0xFE);
+    size_t bytes = 0;
+    for (const auto& f : got) bytes += f.command == 0x7F;
+    EXPECT_LT(bytes, image.size());
+    EXPECT_EQ(got.size(), bytes + 2);
+}
+
+TEST_F(Download, WithFlagClearSendsOnlyBeginAndReset) {
+    fill({1, 2, 3}, 16);
+    __atomic_store_n(&e2_cmd, 0, __ATOMIC_SEQ_CST);
+    EXPECT_EQ(tiv_thread_join(download(kGroupAB)), 0);
+    auto got = frames(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].command, 0xFD);
+    EXPECT_EQ(got[1].command, 0xFE);
+}
+
+TEST_F(Download, HostFilledBlockBeyondLimitsStaysInsideTheBlock) {
+    // A length past the block and a zero length: no read past e2_data, no
+    // division by zero.
+    e2_adr = 0xFFF0;
+    e2_len = 5000;
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    void* worker = download(kGroupC);
+    ASSERT_TRUE(bus.wait_frames(3, 5s));
+    __atomic_store_n(&e2_cmd, 0, __ATOMIC_SEQ_CST);
+    EXPECT_EQ(tiv_thread_join(worker), 0);
+    auto got = bus.frames();
+    EXPECT_EQ(got[1].payload[0], 0xFF);
+    EXPECT_EQ(got[1].payload[1], 0xF0);
+
+    e2_len = 0;
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    EXPECT_EQ(tiv_thread_join(download(kGroupC)), 0);
+}
+
+TEST_F(Download, StalledLineFailsTheExitCodeAndClearsTheFlag) {
+    Bytes image(3, 0x77);
+    fill(image, 16);
+    bus.set_stalled(true);
+    // Fill the line first so the download's frames cannot go out.
+    Bytes big(990, 0x5A);
+    for (int i = 0; i < 200 && tiv_frame_send(kGroupC, 0x7E, big.data(), 990) == 0; i++) {}
+    captured().boxes.clear();
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    void* worker = download(kGroupC);
+    EXPECT_EQ(tiv_thread_join(worker), 1);
+    EXPECT_EQ(e2_cmd, 0);
+    EXPECT_EQ(e2_percent, 0);
+    ASSERT_EQ(captured().boxes.size(), 5u);
+    for (const auto& box : captured().boxes) EXPECT_EQ(box, "COM4 - Write Error!");
+    bus.set_stalled(false);
+}
+
+}  // namespace
+}  // namespace bus_test

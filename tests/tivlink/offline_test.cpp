@@ -1,0 +1,182 @@
+// The exported operations without a connection, and the fatal stops a host
+// can provoke: no bus is needed to see either.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/testing.h"
+#include "tivlink.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+int beeps;
+std::vector<std::string> boxes;
+void count_beep(UINT type) {
+    EXPECT_EQ(type, 0xFFFFFFFFu);
+    beeps++;
+}
+void capture(const char*, const char* text, UINT) { boxes.push_back(text); }
+
+class Offline : public testing::Test {
+  protected:
+    void SetUp() override {
+        beeps = 0;
+        boxes.clear();
+        platform_set_beep_hook(count_beep);
+        platform_set_box_hook(capture);
+    }
+    void TearDown() override {
+        platform_set_beep_hook(nullptr);
+        platform_set_box_hook(nullptr);
+    }
+};
+
+struct OfflineRow {
+    const char* name;
+    std::function<int32_t()> call;
+    int32_t result;
+    int frames;  // one beep per frame
+};
+
+class OfflineSend : public Offline, public testing::WithParamInterface<OfflineRow> {};
+
+TEST_P(OfflineSend, EachFrameBeepsAndNoBoxShows) {
+    const OfflineRow& row = GetParam();
+    EXPECT_EQ(row.call(), row.result);
+    EXPECT_EQ(beeps, row.frames);
+    EXPECT_TRUE(boxes.empty());
+}
+
+const uint8_t payload[3] = {1, 2, 3};
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, OfflineSend,
+    testing::Values(
+        OfflineRow{"frame_send", [] { return tiv_frame_send(0x10000, 0x7E, payload, 3); }, -1, 1},
+        OfflineRow{"set_rgbx", [] { return set_rgbx(5, 0x11223344); }, -1, 3},
+        OfflineRow{"fade_rgbx", [] { return fade_rgbx(5, 0x11223344, 9); }, -1, 3},
+        OfflineRow{"xd_reset", [] { return xd_reset(5); }, -1, 1},
+        OfflineRow{"xd_prog", [] { return xd_prog(5, 9); }, -1, 1},
+        OfflineRow{"set_serial", [] { return set_serial(5, 0x123456); }, 0x123456, 6},
+        OfflineRow{"set_group", [] { return set_group(5, 7); }, 0, 3},
+        OfflineRow{"firmware_reset", [] { return firmware_reset(5); }, 0, 3}),
+    [](const testing::TestParamInfo<OfflineRow>& info) { return std::string(info.param.name); });
+
+TEST_F(Offline, SetupSequencesKeepTheirPausesWithoutConnection) {
+    auto start = Clock::now();
+    set_serial(5, 0x10000);
+    EXPECT_GE(Clock::now() - start, 500ms);  // 200 + 4 x 50 + 100
+    start = Clock::now();
+    set_group(5, 1);
+    EXPECT_GE(Clock::now() - start, 250ms);
+}
+
+TEST_F(Offline, GeneratedAddressesAreRepeatableWithinASecondAndInRange) {
+    for (int i = 0; i < 3; i++) {
+        auto before = time(nullptr);
+        int32_t first = set_serial(5, 0);
+        int32_t second = set_serial(5, 0);
+        EXPECT_GE(first, 0x10000);
+        EXPECT_LE(first, 0x7FFFFF);
+        if (time(nullptr) == before) {
+            EXPECT_EQ(first, second);
+        }
+    }
+}
+
+TEST_F(Offline, ExitWithoutConnectionStillPauses) {
+    auto start = Clock::now();
+    exit_tiv3();
+    EXPECT_GE(Clock::now() - start, 500ms);
+    EXPECT_LT(Clock::now() - start, 700ms);
+}
+
+TEST_F(Offline, OpenOfMissingPortReportsAndStaysClosed) {
+    setenv("TIVLINK_COM3", "/nonexistent/tty", 1);
+    EXPECT_EQ(init_tiv3(3, 0), -1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Can't open COM3 at 9600 Bd.");
+    EXPECT_EQ(init_tiv3(3, -5), -1);
+    EXPECT_EQ(boxes.back(), "Can't open COM3 at 9600 Bd.");
+    EXPECT_EQ(init_tiv3(3, 19200), -1);
+    EXPECT_EQ(boxes.back(), "Can't open COM3 at 19200 Bd.");
+    EXPECT_EQ(tiv_frame_send(1, 0xFE, nullptr, 0), -1);
+    EXPECT_EQ(beeps, 1);
+    unsetenv("TIVLINK_COM3");
+}
+
+TEST_F(Offline, DownloadWithoutConnectionFailsItsExitCode) {
+    e2_len = 2;
+    e2_adr = 16;
+    e2_cmd = 1;
+    void* worker = download(0x10000);
+    ASSERT_NE(worker, nullptr);
+    EXPECT_EQ(tiv_thread_join(worker), 1);
+    EXPECT_EQ(beeps, 4);  // begin, two bytes, reset
+    EXPECT_EQ(e2_cmd, 0);
+    EXPECT_EQ(e2_percent, 0);
+}
+
+struct FatalRow {
+    const char* name;
+    std::function<void()> call;
+    const char* report;  // the check text and file
+};
+
+class FatalStop : public testing::TestWithParam<FatalRow> {};
+
+TEST_P(FatalStop, EndsProcessWithStatusOneAndExactReport) {
+    const FatalRow& row = GetParam();
+    std::string pattern = std::string("ASSERTION FAILED: '") + row.report + " [0-9]+\n$";
+    EXPECT_EXIT(row.call(), testing::ExitedWithCode(1), pattern);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Preconditions, FatalStop,
+    testing::Values(
+        FatalRow{"port_0", [] { init_tiv3(0, 9600); }, "comnr>=1 && comnr<=9': connection.cpp"},
+        FatalRow{"port_10", [] { init_tiv3(10, 9600); }, "comnr>=1 && comnr<=9': connection.cpp"},
+        FatalRow{"port_12", [] { init_tiv3(12, 0); }, "comnr>=1 && comnr<=9': connection.cpp"},
+        FatalRow{"port_negative", [] { init_tiv3(-1, 0); }, "comnr>=1 && comnr<=9': connection.cpp"},
+        FatalRow{"physical_ffff", [] { set_serial(1, 0xFFFF); },
+                 "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
+        FatalRow{"physical_1000000", [] { set_serial(1, 0x1000000); },
+                 "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
+        FatalRow{"physical_negative", [] { set_serial(1, -5); },
+                 "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
+        FatalRow{"group_0", [] { set_group(1, 0); }, "grp_adr>0 && grp_adr<=255': setup.cpp"},
+        FatalRow{"group_256", [] { set_group(1, 256); }, "grp_adr>0 && grp_adr<=255': setup.cpp"},
+        FatalRow{"program_8", [] { xd_prog(1, 8); }, "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"},
+        FatalRow{"program_negative", [] { xd_prog(1, -1); },
+                 "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"},
+        FatalRow{"program_10", [] { xd_prog(1, 10); },
+                 "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"}),
+    [](const testing::TestParamInfo<FatalRow>& info) { return std::string(info.param.name); });
+
+TEST(FatalStopDeathTest, AcceptedBoundariesDoNotStop) {
+    platform_set_beep_hook([](UINT) {});
+    EXPECT_EQ(set_serial(1, 0xFFFFFF), 0xFFFFFF);
+    EXPECT_EQ(set_serial(1, 0x10000), 0x10000);
+    EXPECT_EQ(set_group(1, 255), 0);
+    EXPECT_EQ(xd_prog(1, 0), -1);
+    EXPECT_EQ(xd_prog(1, 7), -1);
+    platform_set_beep_hook(nullptr);
+}
+
+TEST(DownloadDeathTest, ThreadThatCannotBeCreatedEndsProcessThroughExit) {
+    auto run = [] {
+        atexit([] { fprintf(stderr, "exit handlers ran\n"); });
+        platform_fault_set(PC_CreateThread, ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+        download(0x10000);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(255),
+                "Fatal Error: Create Thread failed\nexit handlers ran\n");
+}
+
+}  // namespace
