@@ -188,14 +188,3 @@ TEST_F(PortTest, RtsEscapesAreRefusedWhileRtsIsUnderHandshake) {
         EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     }
 }
-
-TEST_F(PortTest, MaskRoundTripsAndUnknownBitsAreRefused) {
-    ASSERT_TRUE(SetCommMask(port, 0x01FF));
-    DWORD mask = 0;
-    ASSERT_TRUE(GetCommMask(port, &mask));
-    EXPECT_EQ(mask, 0x01FFu);
-    EXPECT_FALSE(SetCommMask(port, 0x4000));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    ASSERT_TRUE(GetCommMask(port, &mask));
-    EXPECT_EQ(mask, 0x01FFu);
-}
