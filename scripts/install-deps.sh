@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake git pkg-config
+  build-essential cmake git pkg-config dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686
   libcli11-dev

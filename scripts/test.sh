@@ -16,3 +16,5 @@ bash scripts/check-exports.sh build/linux build/windows
 ctest --preset linux -j "$jobs"
 # The DLL itself under Wine, against the simulated bus.
 bash tests/wine/run.sh build/linux build/windows
+# The installed forms: prefix, .deb, C, C++ and Python hosts.
+bash scripts/test-install.sh build/linux

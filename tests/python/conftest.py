@@ -12,7 +12,7 @@ import pytest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bindings", "python"))
 
-TIVSIM = os.environ.get("TIVSIM", os.path.join(ROOT, "build", "linux", "tools", "tivsim", "tivsim"))
+TIVSIM = os.environ.get("TIVSIM", os.path.join(ROOT, "build", "linux", "tools", "tivsim"))
 
 
 class SimProcess:

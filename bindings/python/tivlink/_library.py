@@ -1,0 +1,92 @@
+"""Finding and declaring the tivlink shared library (ctypes, no build step)."""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+
+_IS_WINDOWS = sys.platform == "win32"
+_FILE_NAMES = ["tivlink.dll"] if _IS_WINDOWS else ["libtivlink.so", "libtivlink.so.1"]
+
+
+def _candidates():
+    override = os.environ.get("TIVLINK_LIBRARY")
+    if override:
+        yield override
+        return
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in _FILE_NAMES:
+        yield os.path.join(here, name)
+    found = ctypes.util.find_library("tivlink")
+    if found:
+        yield found
+    yield from _FILE_NAMES  # the system's own search path
+
+
+def load(path=None):
+    """Loads the library from `path`, $TIVLINK_LIBRARY, next to this package,
+    or the system path, and declares every export's types."""
+    errors = []
+    for candidate in [path] if path else _candidates():
+        if os.path.sep in candidate and not os.path.exists(candidate):
+            errors.append(f"{candidate}: not found")
+            continue
+        try:
+            return _declare(ctypes.CDLL(candidate))
+        except OSError as exc:
+            errors.append(f"{candidate}: {exc}")
+    raise OSError("tivlink library not found; tried " + "; ".join(errors))
+
+
+def _function(lib, name, restype, *argtypes):
+    fn = getattr(lib, name)
+    fn.restype = restype
+    fn.argtypes = list(argtypes)
+    return fn
+
+
+def _declare(lib):
+    i32, u32, ptr = ctypes.c_int32, ctypes.c_uint32, ctypes.c_void_p
+    api = type("TivlinkLibrary", (), {})()
+    api.handle = lib
+    api.init_tiv3 = _function(lib, "_init_tiv3", i32, i32, i32)
+    api.exit_tiv3 = _function(lib, "_exit_tiv3", None)
+    api.tiv_frame_send = _function(lib, "_tiv_frame_send", i32, u32, i32,
+                                   ctypes.POINTER(ctypes.c_uint8), u32)
+    api.set_serial = _function(lib, "_set_serial", i32, u32, i32)
+    api.set_group = _function(lib, "_set_group", i32, u32, i32)
+    api.firmware_reset = _function(lib, "_firmware_reset", i32, u32)
+    api.load_e2_file = _function(lib, "_load_e2_file", i32, ctypes.c_char_p)
+    api.download = _function(lib, "_download", ptr, u32)
+    api.set_rgbx = _function(lib, "_set_rgbx", i32, u32, u32)
+    api.fade_rgbx = _function(lib, "_fade_rgbx", i32, u32, u32, i32)
+    api.xd_reset = _function(lib, "_xd_reset", i32, u32)
+    api.xd_prog = _function(lib, "_xd_prog", i32, u32, i32)
+    api.e2_data = (ctypes.c_uint8 * 2048).in_dll(lib, "_e2_data")
+    api.e2_adr = ctypes.c_uint32.in_dll(lib, "_e2_adr")
+    api.e2_len = ctypes.c_uint32.in_dll(lib, "_e2_len")
+    api.e2_percent = ctypes.c_int32.in_dll(lib, "_e2_percent")
+    api.e2_cmd = ctypes.c_int32.in_dll(lib, "_e2_cmd")
+    api.join_thread = _thread_joiner(lib)
+    return api
+
+
+def _thread_joiner(lib):
+    """Waits for a download thread, releases its handle, returns its exit code."""
+    if not _IS_WINDOWS:
+        return _function(lib, "_tiv_thread_join", ctypes.c_int32, ctypes.c_void_p)
+    kernel32 = ctypes.WinDLL("kernel32")
+    wait = _function(kernel32, "WaitForSingleObject", ctypes.c_uint32, ctypes.c_void_p,
+                     ctypes.c_uint32)
+    exit_code = _function(kernel32, "GetExitCodeThread", ctypes.c_int32, ctypes.c_void_p,
+                          ctypes.POINTER(ctypes.c_uint32))
+    close = _function(kernel32, "CloseHandle", ctypes.c_int32, ctypes.c_void_p)
+
+    def join(handle):
+        wait(handle, 0xFFFFFFFF)
+        code = ctypes.c_uint32(0)
+        exit_code(handle, ctypes.byref(code))
+        close(handle)
+        return code.value
+
+    return join
