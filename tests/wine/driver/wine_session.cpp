@@ -64,6 +64,12 @@ HostRun collect(pid_t pid, int out, Clock::duration timeout) {
 
 HostRun run_program(const std::vector<std::string>& argv, const std::string& dir,
                     Clock::duration timeout) {
+    // Everything the child needs is made before the fork: the bus's threads
+    // may hold the allocator's lock at that moment.
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const char* work_dir = dir.empty() ? nullptr : dir.c_str();
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
     pid_t pid = fork();
@@ -73,10 +79,7 @@ HostRun run_program(const std::vector<std::string>& argv, const std::string& dir
         dup2(pipe_fds[1], 2);
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, 0);
-        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
+        if (work_dir && chdir(work_dir) != 0) _exit(126);
         execvp(args[0], args.data());
         _exit(127);
     }
