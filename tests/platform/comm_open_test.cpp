@@ -107,7 +107,7 @@ TEST(PortCycles, ThousandOpenCloseCyclesWithAPendingWaitLeaveNothing) {
     PtyPair pty;
     pty.map_to_com(TEST_COM);
     int fds = open_fd_count();
-    int threads = thread_count();
+    int threads = baseline_thread_count();
     int records = platform_handle_records();
     for (int i = 0; i < 1000; i++) {
         HANDLE port = open_com("COM7");

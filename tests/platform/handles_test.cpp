@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(ReturnOrExitThread, ThreadExit, ::testing::Bool());
 // Closing before the end detaches, closing after it joins; either way the
 // thread and its record go.
 TEST(Threads, NothingLeftWhetherTheHandleIsClosedBeforeOrAfterTheEnd) {
-    int threads = thread_count();
+    int threads = baseline_thread_count();
     int records = platform_handle_records();
     for (int round = 0; round < 50; round++) {
         Gate gate;

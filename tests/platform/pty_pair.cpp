@@ -83,6 +83,11 @@ static int count_entries(const char* dir_path, int own_entries) {
 int open_fd_count() { return count_entries("/proc/self/fd", 1); }
 int thread_count() { return count_entries("/proc/self/task", 0); }
 
+int baseline_thread_count() {
+    std::thread([] {}).join();
+    return thread_count();
+}
+
 int settled_count(int (*count_fn)(), int expected, int timeout_ms) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     int now = count_fn();
