@@ -2,8 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdio>
-#include <functional>
 #include <map>
 
 #include "sim/protocol.h"
@@ -32,7 +32,7 @@ Parsed<uint32_t> parse_command(std::string_view text) {
 }
 
 // The arguments as typed; converted once CLI11 has checked them.
-struct Typed {
+struct ArgText {
     std::string port = "1", baud = "9600", address, colour, value, command, file, progress_interval = "1";
     std::vector<std::string> payload, sim_devices;
     std::string demo_image_bytes = "12";
@@ -42,8 +42,6 @@ template <class T>
 CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name) {
     return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
 }
-
-Parsed<tivtools::SimDeviceSpec> parse_sim_device(std::string_view text) { return tivtools::parse_sim_device(text); }
 
 Parsed<double> parse_seconds(std::string_view text) {
     try {
@@ -61,11 +59,11 @@ Parsed<uint32_t> parse_image_bytes(std::string_view text) {
     return {(uint32_t)*n.value, {}};
 }
 
-void add_address(CLI::App* sub, Typed& t, const char* what = "device or group address (0..0xFFFFFF)") {
+void add_address(CLI::App* sub, ArgText& t, const char* what = "device or group address (0..0xFFFFFF)") {
     sub->add_option("ADDR", t.address, what)->required()->check(check_with(tivtools::parse_address, "ADDR"));
 }
 
-void add_colour(CLI::App* sub, Typed& t) {
+void add_colour(CLI::App* sub, ArgText& t) {
     sub->add_option("COLOUR", t.colour, "colour word: 0x11223344, #RRGGBBWW, #RRGGBB or decimal")
         ->required()
         ->check(check_with(tivtools::parse_colour, "COLOUR"));
@@ -77,7 +75,7 @@ struct Subcommands {
     CLI::App* demo = nullptr;
 };
 
-void add_operations(CLI::App& app, Typed& t, Subcommands& subs) {
+void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
     auto op = [&](const char* name, const char* help, OpKind kind) {
         CLI::App* sub = app.add_subcommand(name, help);
         subs.operations[sub] = kind;
@@ -134,24 +132,24 @@ void add_monitor(CLI::App& app, Request& r, Subcommands& subs) {
     m->footer("Exactly one of --device, --pty, --read. Ctrl-C ends listening.");
 }
 
-void add_demo(CLI::App& app, Typed& t, Subcommands& subs) {
+void add_demo(CLI::App& app, ArgText& t, Subcommands& subs) {
     subs.demo = app.add_subcommand("demo", "scripted run on a simulated bus that uses every operation");
     subs.demo->add_option("--image-bytes", t.demo_image_bytes, "size of the EEPROM image it downloads (1..2032)")
         ->check(check_with(parse_image_bytes, "N"));
 }
 
-void add_globals(CLI::App& app, Typed& t, Request& r) {
+void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
         ->check(check_with(tivtools::parse_port, "N"));
     app.add_option("-b,--baud", t.baud, "baud rate dividing 115200 (default 9600)")
         ->check(check_with(tivtools::parse_baud, "B"));
     app.add_flag("--sim", r.sim, "run on an in-process simulated bus, then print its devices and frames");
     app.add_option("--sim-device", t.sim_devices, "simulated device ADDR[:GROUP] (repeat; default 4 devices from 0x010001)")
-        ->check(check_with(parse_sim_device, "DEV"));
+        ->check(check_with(tivtools::parse_sim_device, "DEV"));
     app.add_flag("--report-resources", r.report_resources, "")->group("");
 }
 
-void convert(const Typed& t, Request& r) {
+void convert(const ArgText& t, Request& r) {
     r.port = (int)*tivtools::parse_port(t.port).value;
     r.baud = *tivtools::parse_baud(t.baud).value;
     for (const std::string& d : t.sim_devices) r.sim_devices.push_back(*tivtools::parse_sim_device(d).value);
@@ -219,7 +217,7 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     app.require_subcommand(1);
     app.fallthrough();
     app.footer("Numbers are decimal or 0x-hex. Exit status: 0 ok, 1 failed, 2 bad command line, 130 Ctrl-C.");
-    Typed typed;
+    ArgText typed;
     Subcommands subs;
     add_globals(app, typed, request);
     add_operations(app, typed, subs);

@@ -18,8 +18,6 @@ CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name
     return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
 }
 
-Parsed<tivtools::SimDeviceSpec> parse_device(std::string_view text) { return tivtools::parse_sim_device(text); }
-
 Parsed<uint32_t> parse_count(std::string_view text) {
     auto n = tivtools::parse_unsigned(text, tivtools::kMaxSimDevices);
     if (!n) return Parsed<uint32_t>::fail("device count " + n.error);
@@ -39,7 +37,7 @@ int main(int argc, char** argv) {
     app.add_option("-n,--devices", count, "number of devices at 0x010001, 0x010002, ... in groups 1,1,2,2,...")
         ->check(check_with(parse_count, "N"));
     app.add_option("--device", devices, "a device ADDR[:GROUP] (repeat; replaces --devices)")
-        ->check(check_with(parse_device, "DEV"));
+        ->check(check_with(tivtools::parse_sim_device, "DEV"));
     app.add_flag("--stall", o.stall, "never read the line: the host's writes back up and time out");
     app.add_flag("--echo", o.echo, "send every byte received back to the host");
     app.add_option("--noise", o.noise_rate, "send random bytes to the host at this many bytes per second")
