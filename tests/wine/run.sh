@@ -19,6 +19,8 @@ fi
 
 export TIVLINK_LINUX_BUILD=$linux TIVLINK_WINDOWS_BUILD=$windows
 export TIVLINK_WINE_PREFIX=$windows/wine-prefix
+# A server left by an earlier run that died would outlive its prefix.
+[ -d "$TIVLINK_WINE_PREFIX" ] && { WINEPREFIX=$TIVLINK_WINE_PREFIX wineserver -k >/dev/null 2>&1 || true; }
 rm -rf "$TIVLINK_WINE_PREFIX" "$windows/wine-work"
 # The driver stops its wineserver; this is for a driver that died.
 trap 'WINEPREFIX=$TIVLINK_WINE_PREFIX wineserver -k >/dev/null 2>&1 || true' EXIT
