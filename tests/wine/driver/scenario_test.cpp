@@ -61,6 +61,22 @@ std::string mismatches(const std::vector<tivsim::DecodedFrame>& got,
     return report;
 }
 
+// The "light" scenario: what each call sends, and the pause after it.
+const std::vector<ExpectedFrame> kLightFrames = {
+    {5, 0x7E, {0x12, 0x01}, 0},
+    {5, 0x7E, {0x04, 0x11, 0x22, 0x33, 0x44}, 0},
+    {5, 0x7E, {0x00, 0x11, 0x22, 0x33, 0x44}, 0},
+    {0x123456, 0x7E, {0x11, 0x34, 0x01}, 30},
+    {0x123456, 0x7E, {0x08, 0x01, 0x01, 0x01, 0x01}, 30},
+    {0x123456, 0x7E, {0x04, 0xCA, 0xCB, 0xCA, 0x01}, 30},
+    {1, 0xFE, {}, 0},
+    {1, 0x7D, {0x15, 0x00, 0xCB}, 0},
+    {0x10000, 0x7D, {0x15, 0x00, 0xE3}, 30},
+    {216, 0xFE, {}, 0},
+    {0x01000005, 0x7E, {0x12, 0x01}, 30},
+};
+constexpr size_t kLightWrongFrame = 6;  // "light_wrong" resets group 2 here instead of 1
+
 class HostScenario : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override { link_com(kPort, bus.slave_path()); }
@@ -104,19 +120,7 @@ TEST_P(HostScenario, LightCommandsAndRawFrames) {
     HostRun run = play("light");
     expect_done(run);
     expect_prompt_exit(run);
-    expect_frames({
-        {5, 0x7E, {0x12, 0x01}, 0},
-        {5, 0x7E, {0x04, 0x11, 0x22, 0x33, 0x44}, 0},
-        {5, 0x7E, {0x00, 0x11, 0x22, 0x33, 0x44}, 0},
-        {0x123456, 0x7E, {0x11, 0x34, 0x01}, 30},
-        {0x123456, 0x7E, {0x08, 0x01, 0x01, 0x01, 0x01}, 30},
-        {0x123456, 0x7E, {0x04, 0xCA, 0xCB, 0xCA, 0x01}, 30},
-        {1, 0xFE, {}, 0},
-        {1, 0x7D, {0x15, 0x00, 0xCB}, 0},
-        {0x10000, 0x7D, {0x15, 0x00, 0xE3}, 30},
-        {216, 0xFE, {}, 0},
-        {0x01000005, 0x7E, {0x12, 0x01}, 30},
-    });
+    expect_frames(kLightFrames);
     tivsim::DeviceState lit = bus.devices().device(lamp);
     EXPECT_EQ(lit.channels, (tivsim::Colour{0x11, 0x22, 0x33, 0x44}));
     EXPECT_EQ(lit.frames_ignored, 0u);
@@ -275,21 +279,12 @@ TEST_P(HostScenario, RefusedImageFilesReturnMinusOne) {
 TEST_P(HostScenario, AWrongFrameIsCaught) {
     HostRun run = play("light_wrong");
     expect_done(run);
-    std::vector<ExpectedFrame> right = {
-        {5, 0x7E, {0x12, 0x01}, 0},
-        {5, 0x7E, {0x04, 0x11, 0x22, 0x33, 0x44}, 0},
-        {5, 0x7E, {0x00, 0x11, 0x22, 0x33, 0x44}, 0},
-        {0x123456, 0x7E, {0x11, 0x34, 0x01}, 30},
-        {0x123456, 0x7E, {0x08, 0x01, 0x01, 0x01, 0x01}, 30},
-        {0x123456, 0x7E, {0x04, 0xCA, 0xCB, 0xCA, 0x01}, 30},
-        {1, 0xFE, {}, 0},
-    };
     std::vector<tivsim::DecodedFrame> got = frames();
-    ASSERT_GE(got.size(), right.size());
-    got.resize(right.size());
-    auto problems = check_frames(got, right);
+    ASSERT_EQ(got.size(), kLightFrames.size());
+    auto problems = check_frames(got, kLightFrames);
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].rfind("frame 6: wire", 0), 0u) << problems[0];
+    EXPECT_EQ(problems[0].rfind("frame " + std::to_string(kLightWrongFrame) + ": wire", 0), 0u)
+        << problems[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, HostScenario,
