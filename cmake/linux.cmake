@@ -31,3 +31,8 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
+
+# Benchmarks, with the simulated bus.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bench/CMakeLists.txt AND TARGET tivlink_sim)
+  add_subdirectory(bench)
+endif()

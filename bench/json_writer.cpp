@@ -1,0 +1,108 @@
+#include "bench/json_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace tivbench {
+
+static std::string quoted(const std::string& text) {
+    std::string q = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += c;
+        } else if ((unsigned char)c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", (unsigned)c);
+            q += escaped;
+        } else {
+            q += c;
+        }
+    }
+    return q + "\"";
+}
+
+void JsonWriter::new_line() {
+    out_ += '\n';
+    out_.append(first_.size() * 2, ' ');
+}
+
+void JsonWriter::separate_and_key(const std::string& key) {
+    if (!first_.empty()) {
+        if (!first_.back()) out_ += ",";
+        first_.back() = false;
+        new_line();
+    }
+    if (!key.empty()) out_ += quoted(key) + ": ";
+}
+
+JsonWriter& JsonWriter::begin_object(const std::string& key) {
+    separate_and_key(key);
+    out_ += "{";
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::end_object() {
+    first_.pop_back();
+    new_line();
+    out_ += "}";
+    return *this;
+}
+
+JsonWriter& JsonWriter::begin_array(const std::string& key) {
+    separate_and_key(key);
+    out_ += "[";
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::end_array() {
+    first_.pop_back();
+    new_line();
+    out_ += "]";
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(const std::string& key, double number) {
+    separate_and_key(key);
+    if (!std::isfinite(number)) {
+        out_ += "null";
+        return *this;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g", number);
+    out_ += text;
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(const std::string& key, const std::string& text) {
+    separate_and_key(key);
+    out_ += quoted(text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(const std::string& key, bool flag) {
+    separate_and_key(key);
+    out_ += flag ? "true" : "false";
+    return *this;
+}
+
+JsonWriter& JsonWriter::summary(const std::string& key, const Summary& s) {
+    begin_object(key);
+    value("count", (double)s.count);
+    value("median", s.median);
+    value("p99", s.p99);
+    value("max", s.max);
+    value("min", s.min);
+    return end_object();
+}
+
+bool JsonWriter::save(const std::string& path) const {
+    std::ofstream file(path);
+    file << out_ << "\n";
+    return (bool)file;
+}
+
+}  // namespace tivbench

@@ -1,0 +1,277 @@
+// Pacing over the simulated bus: the gaps between frames as the bus saw
+// them, less the pauses the protocol mandates, for the library and, side by
+// side in the same run, for a plain pySerial script sending the same frames
+// with the same pauses; a bare 30 ms clock_nanosleep as the floor.
+//
+//   bench_pacing [--smoke] [--out FILE] [--python /usr/bin/python3] [--script pyserial_pacer.py]
+#include <time.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/json_writer.h"
+#include "bench/line_process.h"
+#include "bench/pacing_plan.h"
+#include "bench/stats.h"
+#include "platform/posix/testing.h"
+#include "sim/sim_bus.h"
+#include "tivlink.h"
+
+using namespace tivbench;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPort = 5;
+constexpr int kBareSleepMs = 30;
+constexpr int kBareSleepsPerRep = 2;
+
+struct Options {
+    bool smoke = false;
+    std::string out = "pacing.json";
+    std::string python = "/usr/bin/python3";
+    std::string script = BENCH_SOURCE_DIR "/pyserial_pacer.py";
+};
+
+double now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec * 1e3 + (double)t.tv_nsec / 1e6;
+}
+
+double ms(tivsim::Nanos n) { return std::chrono::duration<double, std::milli>(n).count(); }
+
+// Overshoot of one relative 30 ms clock_nanosleep, in ms.
+double bare_sleep_overshoot() {
+    timespec pause{0, kBareSleepMs * 1000000L};
+    double start = now_ms();
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+    return now_ms() - start - kBareSleepMs;
+}
+
+// What one sender did over all repetitions of one scenario.
+struct SenderResult {
+    std::vector<double> overhead_ms;  // per gap: gap less the mandated pause
+    std::vector<double> span_ms;      // per frame: last byte less first byte, as the bus saw it
+    std::vector<double> ratio;        // per repetition: (time + wire time) / (pauses + wire time)
+    std::vector<double> elapsed_ms;   // per repetition
+    bool frames_ok = true;
+    std::string problem;
+};
+
+bool same_frame(const tivsim::DecodedFrame& got, const PlanFrame& want) {
+    return got.kind == tivsim::FrameKind::ok && got.address == want.address &&
+           got.command == want.command && got.payload == want.payload;
+}
+
+// Takes one repetition's frames off the bus and adds its figures.
+void collect(tivsim::SimBus& bus, const Scenario& s, double elapsed_ms, int baud, SenderResult& r) {
+    const size_t n = s.plan.size();
+    if (!bus.wait_frames(n, 5s)) {
+        r.frames_ok = false;
+        r.problem = "only " + std::to_string(bus.frames().size()) + " of " + std::to_string(n) + " frames";
+    }
+    std::vector<tivsim::DecodedFrame> frames = bus.frames();
+    bus.clear_log();
+    double pauses = 0, wire = 0;
+    for (const PlanFrame& f : s.plan) {
+        pauses += f.pause_ms();
+        wire += wire_ms(wire_size(f), baud);
+    }
+    r.elapsed_ms.push_back(elapsed_ms);
+    r.ratio.push_back((elapsed_ms + wire) / (pauses + wire));
+    if (frames.size() != n) {
+        r.frames_ok = false;
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        if (!same_frame(frames[i], s.plan[i])) {
+            r.frames_ok = false;
+            r.problem = "frame " + std::to_string(i) + " differs from the plan";
+        }
+        r.span_ms.push_back(ms(frames[i].last_time - frames[i].first_time));
+        if (i > 0) {
+            double gap = ms(frames[i].first_time - frames[i - 1].last_time);
+            r.overhead_ms.push_back(gap - s.plan[i - 1].pause_ms());
+        }
+    }
+}
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    if (bytes.empty()) return "-";
+    std::string text;
+    char pair[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", b);
+        text += pair;
+    }
+    return text;
+}
+
+// The pySerial script as a second sender on its own simulated line.
+class PythonSender {
+public:
+    PythonSender(const Options& o) : process_({o.python, o.script}) {}
+    bool open(const std::string& path, int baud) {
+        return process_.send("open " + path + " " + std::to_string(baud)) && process_.receive() == "ok";
+    }
+    bool load(const Scenario& s) {
+        if (!process_.send("clear") || process_.receive() != "ok") return false;
+        for (const PlanFrame& f : s.plan) {
+            std::string pauses;
+            for (int p : f.pauses_ms) {
+                if (!pauses.empty()) pauses += ',';
+                pauses += std::to_string(p);
+            }
+            char head[64];
+            std::snprintf(head, sizeof head, "frame %x %x ", f.address, f.command);
+            if (!process_.send(head + hex(f.payload) + " " + (pauses.empty() ? "-" : pauses))) return false;
+        }
+        return true;
+    }
+    // Milliseconds the script took for the sequence; negative on failure.
+    double run() {
+        if (!process_.send("run")) return -1;
+        auto line = process_.receive();
+        if (!line || line->rfind("done ", 0) != 0) return -1;
+        return std::stod(line->substr(5)) / 1e6;
+    }
+    std::vector<double> sleep_overshoots(int ms, int n) {
+        std::vector<double> out;
+        if (!process_.send("sleep " + std::to_string(ms) + " " + std::to_string(n))) return out;
+        auto line = process_.receive();
+        if (!line) return out;
+        std::istringstream words(line->substr(line->find(' ') + 1));
+        for (double ns; words >> ns;) out.push_back(ns / 1e6);
+        return out;
+    }
+    ~PythonSender() { process_.send("quit"); }
+
+private:
+    LineProcess process_;
+};
+
+void write_sender(JsonWriter& j, const std::string& key, const SenderResult& r) {
+    j.begin_object(key);
+    j.value("frames_ok", r.frames_ok);
+    if (!r.problem.empty()) j.value("problem", r.problem);
+    j.summary("overhead_ms", summarize(r.overhead_ms));
+    j.summary("frame_span_ms", summarize(r.span_ms));
+    j.summary("elapsed_ms", summarize(r.elapsed_ms));
+    j.value("ratio_median", median(r.ratio));
+    j.summary("ratio", summarize(r.ratio));
+    j.end_object();
+}
+
+void print_sender(const char* who, const SenderResult& r) {
+    Summary o = summarize(r.overhead_ms);
+    std::printf("    %-8s overhead median %.3f p99 %.3f max %.3f ms  ratio %.5f%s\n", who, o.median, o.p99,
+                o.max, median(r.ratio), r.frames_ok ? "" : ("  FRAMES WRONG: " + r.problem).c_str());
+}
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool has_value = i + 1 < argc;
+        if (a == "--smoke") o.smoke = true;
+        else if (a == "--out" && has_value) o.out = argv[++i];
+        else if (a == "--python" && has_value) o.python = argv[++i];
+        else if (a == "--script" && has_value) o.script = argv[++i];
+        else return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: bench_pacing [--smoke] [--out FILE] [--python PATH] [--script PATH]\n");
+        return 2;
+    }
+    platform_set_beep_hook([](UINT) {});
+    tivsim::SimBus library_bus, python_bus;
+    library_bus.bind_com(kPort);
+
+    PythonSender python(o);
+    bool have_python = python.open(python_bus.slave_path(), 9600);
+    if (!have_python) std::printf("pySerial script not available: comparison left out\n");
+
+    std::vector<int> bauds = o.smoke ? std::vector<int>{115200} : std::vector<int>{115200, 9600};
+    std::vector<double> bare;
+    JsonWriter j;
+    j.begin_object();
+    j.value("smoke", o.smoke);
+    j.value("python_available", have_python);
+    j.begin_array("scenarios");
+    bool all_ok = true;
+    for (int baud : bauds) {
+        if (init_tiv3(kPort, baud) != 0) return 1;
+        if (have_python && !python.open(python_bus.slave_path(), baud)) return 1;
+        for (const Scenario& s : pacing_scenarios(o.smoke ? smoke_sizes() : full_sizes())) {
+            std::printf("%s at %d baud, %d x %zu frames\n", s.title.c_str(), baud, s.reps, s.plan.size());
+            SenderResult lib, py;
+            bool loaded = have_python && python.load(s);
+            for (int rep = 0; rep < s.reps; rep++) {
+                for (int k = 0; k < kBareSleepsPerRep; k++) bare.push_back(bare_sleep_overshoot());
+                // Alternate who goes first, so that neither always follows the other.
+                for (int turn = 0; turn < 2; turn++) {
+                    if ((turn + rep) % 2 == 0) {
+                        double start = now_ms();
+                        s.run_library();
+                        collect(library_bus, s, now_ms() - start, baud, lib);
+                    } else if (loaded) {
+                        double elapsed = python.run();
+                        if (elapsed < 0) {
+                            py.frames_ok = false;
+                            py.problem = "script failed";
+                            continue;
+                        }
+                        collect(python_bus, s, elapsed, baud, py);
+                    }
+                }
+            }
+            print_sender("library", lib);
+            if (loaded) print_sender("pySerial", py);
+            all_ok = all_ok && lib.frames_ok && (!loaded || py.frames_ok);
+
+            double pauses = 0, wire = 0;
+            size_t bytes = 0;
+            for (const PlanFrame& f : s.plan) {
+                pauses += f.pause_ms();
+                bytes += wire_size(f);
+                wire += wire_ms(wire_size(f), baud);
+            }
+            j.begin_object();
+            j.value("key", s.key).value("title", s.title).value("baud", (double)baud);
+            j.value("reps", (double)s.reps).value("frames", (double)s.plan.size());
+            j.value("wire_bytes", (double)bytes).value("pause_ms", pauses).value("wire_ms", wire);
+            j.value("min_ms", pauses + wire);
+            write_sender(j, "library", lib);
+            if (loaded) write_sender(j, "python", py);
+            j.end_object();
+        }
+        exit_tiv3();
+    }
+    j.end_array();
+    Summary b = summarize(bare);
+    j.summary("bare_sleep_overshoot_ms", b);
+    std::printf("bare %d ms clock_nanosleep overshoot: median %.3f p99 %.3f max %.3f ms\n", kBareSleepMs,
+                b.median, b.p99, b.max);
+    if (have_python) {
+        Summary p = summarize(python.sleep_overshoots(kBareSleepMs, o.smoke ? 3 : 40));
+        j.summary("python_sleep_overshoot_ms", p);
+        std::printf("python time.sleep(%d ms) overshoot: median %.3f ms\n", kBareSleepMs, p.median);
+    }
+    j.value("frames_ok", all_ok);
+    j.end_object();
+    if (!j.save(o.out)) {
+        std::fprintf(stderr, "cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    return all_ok ? 0 : 1;
+}
