@@ -7,10 +7,11 @@
 
 namespace tivtools {
 
-LineMonitor::LineMonitor(Emit emit, tivsim::Nanos quiet) : emit_(std::move(emit)), quiet_(quiet) {}
+LineMonitor::LineMonitor(Emit emit, uint64_t frame_limit, tivsim::Nanos quiet)
+    : emit_(std::move(emit)), frame_limit_(frame_limit), quiet_(quiet) {}
 
 void LineMonitor::feed(std::span<const uint8_t> bytes, tivsim::Nanos t) {
-    if (bytes.empty()) return;
+    if (bytes.empty() || limit_reached()) return;
     // A quiet stretch before these bytes ends a pending noise run first.
     idle(t);
     counts_.bytes += bytes.size();
@@ -34,6 +35,7 @@ void LineMonitor::finish() {
 void LineMonitor::emit_items() {
     using tivsim::FrameKind;
     for (const tivsim::DecodedFrame& item : items_) {
+        if (limit_reached()) break;
         if (!origin_) origin_ = item.first_time;
         emit_(frame_line(item, *origin_, previous_end_));
         previous_end_ = item.last_time;

@@ -28,20 +28,24 @@ class LineMonitor {
 public:
     using Emit = std::function<void(const std::string& line)>;
 
-    // Noise is reported once the line has been quiet for `quiet`.
-    explicit LineMonitor(Emit emit, tivsim::Nanos quiet = std::chrono::milliseconds(20));
+    // Noise is reported once the line has been quiet for `quiet`. After
+    // `frame_limit` frames (0: no limit) nothing more is reported.
+    explicit LineMonitor(Emit emit, uint64_t frame_limit = 0,
+                         tivsim::Nanos quiet = std::chrono::milliseconds(20));
 
     void feed(std::span<const uint8_t> bytes, tivsim::Nanos t);
     void idle(tivsim::Nanos now);  // call while no bytes arrive
     void finish();                 // end of the stream
 
     const MonitorCounts& counts() const { return counts_; }
+    bool limit_reached() const { return frame_limit_ && counts_.frames() >= frame_limit_; }
     std::string summary() const;  // "12 frames (11 ok, 1 bad crc, 0 malformed), 3 noise bytes, 130 bytes"
 
 private:
     void emit_items();
 
     Emit emit_;
+    uint64_t frame_limit_;
     tivsim::Nanos quiet_;
     tivsim::FrameDecoder decoder_;
     std::vector<tivsim::DecodedFrame> items_;

@@ -51,7 +51,7 @@ bool open_source(const MonitorRequest& request, int com, uint32_t baud, LiveSour
 }
 
 bool limit_reached(const MonitorRequest& request, const tivtools::LineMonitor& monitor, Nanos started) {
-    if (request.frames && monitor.counts().frames() >= request.frames) return true;
+    if (monitor.limit_reached()) return true;
     return request.seconds > 0 &&
            tivsim::monotonic_now() - started >= std::chrono::duration<double>(request.seconds);
 }
@@ -82,7 +82,7 @@ void listen(int fd, const MonitorRequest& request, tivtools::LineMonitor& monito
 }  // namespace
 
 int run_monitor(const MonitorRequest& request, int com, uint32_t baud) {
-    tivtools::LineMonitor monitor(print_line);
+    tivtools::LineMonitor monitor(print_line, request.frames);
     if (!request.read.empty()) {
         std::string error;
         if (!tivtools::replay_capture(request.read, monitor, error)) {
