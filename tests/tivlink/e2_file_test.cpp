@@ -48,7 +48,8 @@ class E2File : public testing::Test {
         std::string path = dir + "/" + name;
         FILE* f = fopen(path.c_str(), "wb");
         if (!f) throw std::runtime_error("cannot create " + path);
-        fwrite(content.data(), 1, content.size(), f);
+        // An empty vector's data() may be null, which fwrite must not get.
+        if (!content.empty()) fwrite(content.data(), 1, content.size(), f);
         fclose(f);
         return path;
     }
