@@ -38,6 +38,9 @@ struct ArgText {
     std::string demo_image_bytes = "12";
 };
 
+// Positionals name themselves; their type adds nothing to the help.
+CLI::Option* plain(CLI::Option* o) { return o->type_name(""); }
+
 template <class T>
 CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name) {
     return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
@@ -60,11 +63,11 @@ Parsed<uint32_t> parse_image_bytes(std::string_view text) {
 }
 
 void add_address(CLI::App* sub, ArgText& t, const char* what = "device or group address (0..0xFFFFFF)") {
-    sub->add_option("ADDR", t.address, what)->required()->check(check_with(tivtools::parse_address, "ADDR"));
+    plain(sub->add_option("ADDR", t.address, what))->required()->check(check_with(tivtools::parse_address, "ADDR"));
 }
 
 void add_colour(CLI::App* sub, ArgText& t) {
-    sub->add_option("COLOUR", t.colour, "colour word: 0x11223344, #RRGGBBWW, #RRGGBB or decimal")
+    plain(sub->add_option("COLOUR", t.colour, "colour word: 0x11223344, #RRGGBBWW, #RRGGBB or decimal"))
         ->required()
         ->check(check_with(tivtools::parse_colour, "COLOUR"));
 }
@@ -87,46 +90,49 @@ void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
     s = op("fade-rgbx", "fade a device or group to a colour", OpKind::fade_rgbx);
     add_address(s, t);
     add_colour(s, t);
-    s->add_option("VALUE", t.value, "fade parameter 0..255")->required()->check(check_with(tivtools::parse_byte, "VALUE"));
+    plain(s->add_option("VALUE", t.value, "fade parameter 0..255"))->required()->check(check_with(tivtools::parse_byte, "VALUE"));
     s = op("reset", "send a reset", OpKind::reset);
     add_address(s, t);
     s = op("prog", "send program NR (0..7 or 9)", OpKind::prog);
     add_address(s, t);
-    s->add_option("NR", t.value, "program number 0..7 or 9")->required()->check(check_with(tivtools::parse_program, "NR"));
+    plain(s->add_option("NR", t.value, "program number 0..7 or 9"))->required()->check(check_with(tivtools::parse_program, "NR"));
     s = op("set-serial", "give the device at ADDR a physical address", OpKind::set_serial);
     add_address(s, t, "the device's current address, or a group");
-    s->add_option("NEW", t.value, "new physical address 0x10000..0xFFFFFF, or 'random'")
+    plain(s->add_option("NEW", t.value, "new physical address 0x10000..0xFFFFFF, or 'random'"))
         ->required()
         ->check(check_with(tivtools::parse_physical_address, "NEW"));
     s = op("set-group", "put the device(s) at ADDR into GROUP", OpKind::set_group);
     add_address(s, t);
-    s->add_option("GROUP", t.value, "group 1..255")->required()->check(check_with(tivtools::parse_group, "GROUP"));
+    plain(s->add_option("GROUP", t.value, "group 1..255"))->required()->check(check_with(tivtools::parse_group, "GROUP"));
     s = op("firmware-reset", "run the firmware-reset sequence", OpKind::firmware_reset);
     add_address(s, t);
     s = op("download", "write an EEPROM image file to a device, with progress", OpKind::download);
     add_address(s, t);
-    s->add_option("FILE", t.file, "image file: image bytes, then the 4-byte big-endian start address")
+    plain(s->add_option("FILE", t.file, "image file: image bytes, then the 4-byte big-endian start address"))
         ->required();
     s->add_option("--interval", t.progress_interval, "seconds between progress lines when not on a terminal")
+        ->type_name("SECONDS")
         ->check(check_with(parse_seconds, "SECONDS"));
     s = op("send", "send one raw frame", OpKind::send);
     add_address(s, t);
-    s->add_option("CMD", t.command, "command: a name (LIGHT, RESET, ...) or 0..255")
+    plain(s->add_option("CMD", t.command, "command: a name (LIGHT, RESET, ...) or 0..255"))
         ->required()
         ->check(check_with(parse_command, "CMD"));
-    s->add_option("HEX", t.payload, "payload bytes in hex: 12 01, 1201 or 12:01")
+    plain(s->add_option("HEX", t.payload, "payload bytes in hex: 12 01, 1201 or 12:01"))
         ->check(check_with(tivtools::parse_hex_bytes, "HEX"));
 }
 
 void add_monitor(CLI::App& app, Request& r, Subcommands& subs) {
     CLI::App* m = app.add_subcommand("monitor", "decode the bytes on a line into timestamped frames");
     subs.monitor = m;
-    auto* device = m->add_option("--device", r.monitor.device, "listen on this serial device (at --baud)");
+    auto* device = m->add_option("--device", r.monitor.device, "listen on this serial device (at --baud)")->type_name("PATH");
     auto* pty = m->add_flag("--pty", r.monitor.pty, "create a pseudo-terminal and print TIVLINK_COM<port>=... for a host");
-    auto* read = m->add_option("--read", r.monitor.read, "decode a capture file");
+    auto* read = m->add_option("--read", r.monitor.read, "decode a capture file")->type_name("FILE");
     device->excludes(pty)->excludes(read);
     pty->excludes(read);
-    m->add_option("--capture", r.monitor.capture, "also write the raw bytes to this capture file")->excludes(read);
+    m->add_option("--capture", r.monitor.capture, "also write the raw bytes to this capture file")
+        ->type_name("FILE")
+        ->excludes(read);
     m->add_option("--frames", r.monitor.frames, "stop after this many frames")->excludes(read);
     m->add_option("--seconds", r.monitor.seconds, "stop after this many seconds")->excludes(read);
     m->footer("Exactly one of --device, --pty, --read. Ctrl-C ends listening.");
@@ -140,11 +146,14 @@ void add_demo(CLI::App& app, ArgText& t, Subcommands& subs) {
 
 void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
+        ->type_name("N")
         ->check(check_with(tivtools::parse_port, "N"));
     app.add_option("-b,--baud", t.baud, "baud rate dividing 115200 (default 9600)")
+        ->type_name("B")
         ->check(check_with(tivtools::parse_baud, "B"));
     app.add_flag("--sim", r.sim, "run on an in-process simulated bus, then print its devices and frames");
     app.add_option("--sim-device", t.sim_devices, "simulated device ADDR[:GROUP] (repeat; default 4 devices from 0x010001)")
+        ->type_name("ADDR[:GROUP]")
         ->check(check_with(tivtools::parse_sim_device, "DEV"));
     app.add_flag("--report-resources", r.report_resources, "")->group("");
 }
@@ -216,7 +225,8 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     CLI::App app{"tivctl: drive a bus of four-channel colour devices through the tivlink library", "tivctl"};
     app.require_subcommand(1);
     app.fallthrough();
-    app.footer("Numbers are decimal or 0x-hex. Exit status: 0 ok, 1 failed, 2 bad command line, 130 Ctrl-C.");
+    app.footer("Numbers are decimal or 0x-hex. --port, --baud and --sim go before or after the sub-command.\n"
+               "Exit status: 0 ok, 1 failed, 2 bad command line, 130 Ctrl-C.");
     ArgText typed;
     Subcommands subs;
     add_globals(app, typed, request);
