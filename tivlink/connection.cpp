@@ -31,12 +31,14 @@ int32_t init_tiv3(int32_t comnr, int32_t baud) {
 }
 
 void exit_tiv3(void) {
+    tiv_pause_run_end();
     tiv_pause(PAUSE_BEFORE_CLOSE);
     SerialClose(spi);
     spi = nullptr;
 }
 
 int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
+    tiv_pause_run_end();
     if (!spi) {
         MessageBeep(0xFFFFFFFF);
         return -1;

@@ -68,6 +68,30 @@ void tiv_pause(uint32_t milliseconds) {
 
 #else
 
-void tiv_pause(uint32_t milliseconds) { Sleep(milliseconds); }
+#include <errno.h>
+#include <time.h>
+
+enum : int64_t { NS_PER_MS = 1000000, NS_PER_S = 1000000000 };
+
+static int64_t monotonic_now(void) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (int64_t)now.tv_sec * NS_PER_S + now.tv_nsec;
+}
+
+// An absolute deadline, so that a signal cannot shorten or stretch the wait.
+static void sleep_until(int64_t due) {
+    timespec until;
+    until.tv_sec = (time_t)(due / NS_PER_S);
+    until.tv_nsec = (long)(due % NS_PER_S);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+void tiv_pause(uint32_t milliseconds) {
+    int64_t due = pause_run_start(monotonic_now()) + (int64_t)milliseconds * NS_PER_MS;
+    sleep_until(due);
+    pause_run_note(due);
+}
 
 #endif
