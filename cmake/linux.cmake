@@ -8,7 +8,7 @@ add_library(tivlink SHARED $<TARGET_OBJECTS:tivlink_objects>)
 target_link_libraries(tivlink PRIVATE Threads::Threads)
 target_link_options(tivlink PRIVATE
   -Wl,--version-script=${TIVLINK_MAP_FILE}
-  -Wl,--exclude-libs,ALL)
+  -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 set_target_properties(tivlink PROPERTIES
   LINK_DEPENDS ${TIVLINK_MAP_FILE}
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
