@@ -1,0 +1,51 @@
+#include "tests/tivlink/resources.h"
+
+#include <malloc.h>
+#include <time.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/posix/testing.h"
+#include "tests/support/pty_line.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#define TIVLINK_SANITIZER_HEAP 1
+#endif
+
+namespace bus_test {
+
+Resources Resources::now() {
+    ProcessResources p = process_resources();
+    return Resources{p.fds, p.threads, platform_handle_records()};
+}
+
+bool Resources::settle_to(const Resources& before) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!(now() == before) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return now() == before;
+}
+
+std::string Resources::describe_against(const Resources& before) const {
+    return "fds " + std::to_string(before.fds) + " -> " + std::to_string(fds) + ", threads " +
+           std::to_string(before.threads) + " -> " + std::to_string(threads) + ", handle records " +
+           std::to_string(before.handle_records) + " -> " + std::to_string(handle_records);
+}
+
+size_t heap_in_use() {
+#ifdef TIVLINK_SANITIZER_HEAP
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+double process_cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+}  // namespace bus_test
