@@ -2,6 +2,11 @@
 // bytes, most significant first.
 #include <stdio.h>
 #include <string.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "diagnostics/diagnostics.h"
 #include "tivlink.h"
@@ -10,6 +15,22 @@
 uint8_t e2_data[E2_SIZE];
 uint32_t e2_adr;
 uint32_t e2_len;
+
+// Only a regular file is an image. The open must not wait: a FIFO without a
+// writer, or a terminal, would hold the host for ever; and what a directory
+// reports as its size depends on the file system.
+static FILE* open_image(const char* path) {
+#ifdef _WIN32
+    return fopen(path, "rb");
+#else
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+    if (!file) close(fd);
+    return file;
+#endif
+}
 
 static long file_size(FILE* file) {
     if (fseek(file, 0, SEEK_END) != 0) return -1;
@@ -27,7 +48,7 @@ static bool image_in_range(uint32_t start, uint32_t length) {
 }
 
 int32_t load_e2_file(const char* path) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = open_image(path);
     if (!file) {
         MsgError("Can't open file '%s'", path);
         return -1;
