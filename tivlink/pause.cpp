@@ -53,7 +53,10 @@ void tiv_pause(uint32_t milliseconds) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     const int64_t per_second = frequency.QuadPart;
-    const int64_t deadline = counter_now() + scale_up(milliseconds, per_second, 1000);
+    // Counted, like every pause, from the due time of the previous pause of
+    // the same run (counter units here).
+    const int64_t deadline =
+        pause_run_start(counter_now()) + scale_up(milliseconds, per_second, 1000);
     HANDLE timer = create_precise_timer();
     for (int64_t left; (left = deadline - counter_now()) > 0;) {
         int64_t hundred_ns = scale_up(left, HUNDRED_NS_PER_SECOND, per_second);
@@ -64,6 +67,7 @@ void tiv_pause(uint32_t milliseconds) {
         Sleep((DWORD)((hundred_ns + 9999) / 10000));
     }
     if (timer) CloseHandle(timer);
+    pause_run_note(deadline);
 }
 
 #else
