@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/posix/testing.h"
+#include "sim/frame_decoder.h"
+#include "tests/support/pty_line.h"
 #include "tivlink.h"
 
 namespace {
@@ -156,8 +158,91 @@ INSTANTIATE_TEST_SUITE_P(
         FatalRow{"program_negative", [] { xd_prog(1, -1); },
                  "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"},
         FatalRow{"program_10", [] { xd_prog(1, 10); },
-                 "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"}),
+                 "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"},
+        FatalRow{"program_min", [] { xd_prog(1, INT32_MIN); },
+                 "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp"},
+        FatalRow{"port_max", [] { init_tiv3(INT32_MAX, 9600); }, "comnr>=1 && comnr<=9': connection.cpp"},
+        FatalRow{"physical_1", [] { set_serial(1, 1); },
+                 "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
+        FatalRow{"physical_max", [] { set_serial(1, INT32_MAX); },
+                 "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
+        FatalRow{"group_negative", [] { set_group(1, -1); }, "grp_adr>0 && grp_adr<=255': setup.cpp"}),
     [](const testing::TestParamInfo<FatalRow>& info) { return std::string(info.param.name); });
+
+// The same stops with a connection open on a line the test reads, to see
+// what went out before the process ended.
+constexpr int kLineCom = 5;
+
+struct Sent {
+    uint32_t address;
+    uint8_t command;
+    std::vector<uint8_t> payload;
+};
+
+struct LineFatalRow {
+    const char* name;
+    std::function<void()> call;  // runs in the child
+    const char* report;
+    std::vector<Sent> sent;
+};
+
+class FatalStopOnLine : public testing::TestWithParam<LineFatalRow> {};
+
+void open_line() {
+    if (init_tiv3(kLineCom, 115200) != 0) _exit(3);
+}
+
+TEST_P(FatalStopOnLine, ReportsExactlyAndSendsOnlyWhatCameBefore) {
+    const LineFatalRow& row = GetParam();
+    PtyLine line(kLineCom);
+    // Forked, not re-run: the child must write to this test's line. No
+    // other thread runs here to make the fork unsafe.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    std::string pattern = std::string("ASSERTION FAILED: '") + row.report + " [0-9]+\n$";
+    EXPECT_EXIT(row.call(), testing::ExitedWithCode(1), pattern);
+    std::vector<uint8_t> wire = line.read_until_quiet(std::chrono::milliseconds(300));
+    std::vector<tivsim::DecodedFrame> got = tivsim::decode_all(wire);
+    ASSERT_EQ(got.size(), row.sent.size());
+    for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(got[i].kind, tivsim::FrameKind::ok);
+        EXPECT_EQ(got[i].address, row.sent[i].address);
+        EXPECT_EQ(got[i].command, row.sent[i].command);
+        EXPECT_EQ(got[i].payload, row.sent[i].payload);
+    }
+}
+
+const char* const kIllegalBaud = "!\"Fatal Error: Illegal baudrate\"': serial_config.cpp";
+const char* const kBufferFull = "tiv_six<SENDBUF-1': frame_encoder.cpp";
+
+void send_payload(uint8_t value, uint32_t n, uint32_t declared) {
+    open_line();
+    std::vector<uint8_t> payload(n, value);
+    tiv_frame_send(1, 0x7E, payload.data(), declared);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Preconditions, FatalStopOnLine,
+    testing::Values(
+        LineFatalRow{"baud_110", [] { init_tiv3(kLineCom, 110); }, kIllegalBaud, {}},
+        LineFatalRow{"baud_56000", [] { init_tiv3(kLineCom, 56000); }, kIllegalBaud, {}},
+        LineFatalRow{"baud_128000", [] { init_tiv3(kLineCom, 128000); }, kIllegalBaud, {}},
+        LineFatalRow{"baud_230400", [] { init_tiv3(kLineCom, 230400); }, kIllegalBaud, {}},
+        LineFatalRow{"baud_max", [] { init_tiv3(kLineCom, INT32_MAX); }, kIllegalBaud, {}},
+        LineFatalRow{"payload_991", [] { send_payload(0x5A, 991, 991); }, kBufferFull, {}},
+        LineFatalRow{"payload_496_escaped", [] { send_payload(0xCA, 496, 496); }, kBufferFull, {}},
+        // The length is a promise about the buffer: the stop comes before any
+        // byte past the first 991 is read (AddressSanitizer watches).
+        LineFatalRow{"length_max", [] { send_payload(0x5A, 1000, UINT32_MAX); }, kBufferFull, {}},
+        LineFatalRow{"physical_ffff", [] { open_line(); set_serial(0x10001, 0xFFFF); },
+                     "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp", {}},
+        LineFatalRow{"program_8", [] { open_line(); xd_prog(0x10001, 8); },
+                     "\\(nr>=0 && nr<=7\\) \\|\\| nr==9': light.cpp", {}},
+        // The group is checked after the begin frame has gone out.
+        LineFatalRow{"group_0", [] { open_line(); set_group(0x10001, 0); },
+                     "grp_adr>0 && grp_adr<=255': setup.cpp", {{0x10001, 0xFD, {0x00}}}},
+        LineFatalRow{"group_256", [] { open_line(); set_group(7, 256); },
+                     "grp_adr>0 && grp_adr<=255': setup.cpp", {{7, 0xFD, {0x00}}}}),
+    [](const testing::TestParamInfo<LineFatalRow>& info) { return std::string(info.param.name); });
 
 TEST(FatalStopDeathTest, AcceptedBoundariesDoNotStop) {
     platform_set_beep_hook([](UINT) {});
