@@ -8,6 +8,7 @@ fail=0
 so=$(ls "$linux"/libtivlink.so.* 2>/dev/null | head -1)
 got=$(nm -D --defined-only "$so" | awk '{print $3}' | awk NF | sort)
 want=$(awk NF "$linux/exports-linux.txt" | sort)
+linux_count=$(echo "$want" | awk NF | wc -l)
 if [ "$got" != "$want" ]; then
   echo "libtivlink.so exports differ from the list:"; diff <(echo "$want") <(echo "$got") || true; fail=1
 fi
@@ -25,5 +26,5 @@ if [ -n "$extra" ]; then echo "tivlink.dll imports more than it may: $extra"; fa
 if ! file -b "$dll" | grep -q 'PE32 executable (DLL).*Intel 80386'; then
   echo "tivlink.dll is not a 32-bit i386 DLL: $(file -b "$dll")"; fail=1
 fi
-[ $fail -eq 0 ] && echo "exports: libtivlink.so $(echo "$want" | grep -c . || true) names, tivlink.dll as listed, imports $(echo $imports)"
+[ $fail -eq 0 ] && echo "exports: libtivlink.so $linux_count names, tivlink.dll $(echo "$want" | awk NF | wc -l) names as listed, imports $(echo $imports)"
 exit $fail
