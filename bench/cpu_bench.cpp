@@ -3,12 +3,14 @@
 // and the Sleep(0) poll with which closing waits for the reader to end.
 //
 //   bench_cpu [--smoke] [--out FILE]
+//   bench_cpu --download-only N    just a download of N bytes, for strace -c or perf stat
 #include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -37,7 +39,7 @@ namespace {
 
 constexpr int kPort = 6;
 constexpr int kBaud = 115200;
-constexpr uint32_t kGroup = 7;
+constexpr uint32_t kDevice = 0x123456;
 constexpr long kSyscallPpoll = 271;
 constexpr long kSyscallFutex = 202;
 
@@ -85,8 +87,10 @@ void write_usage(JsonWriter& j, const std::string& key, ThreadUsage u, double se
 
 void idle(JsonWriter& j, const LibraryThreads& lib, double seconds) {
     ThreadUsage io0 = thread_usage(lib.io), rd0 = thread_usage(lib.reader), all0 = threads_usage(lib.all);
+    uint64_t yields0 = yields.load();
     double start = now_s();
     sleep_s(seconds);
+    uint64_t polls = yields.load() - yields0;
     double wall = now_s() - start;
     ThreadUsage io = thread_usage(lib.io) - io0, rd = thread_usage(lib.reader) - rd0;
     ThreadUsage all = threads_usage(lib.all) - all0;
@@ -95,6 +99,7 @@ void idle(JsonWriter& j, const LibraryThreads& lib, double seconds) {
                 (unsigned long long)rd.runs);
     j.begin_object("idle");
     j.value("seconds", wall);
+    j.value("sleep0_calls", (double)polls);
     write_usage(j, "library_threads", all, wall);
     write_usage(j, "io_thread", io, wall);
     write_usage(j, "reader", rd, wall);
@@ -127,24 +132,34 @@ void flood(JsonWriter& j, tivsim::SimBus& bus, const LibraryThreads& lib, double
     j.end_object();
 }
 
-void download_cost(JsonWriter& j, const std::set<pid_t>& bus_threads, int bytes) {
+void download_cost(JsonWriter& j, const std::set<pid_t>& bus_threads, const LibraryThreads& lib, int bytes) {
     for (int i = 0; i < bytes; i++) e2_data[i] = (uint8_t)(i * 37 + 11);
     e2_adr = 0x100;
     e2_len = (uint32_t)bytes;
     e2_cmd = 1;
-    ThreadUsage bus0 = threads_usage(bus_threads);
+    ThreadUsage bus0 = threads_usage(bus_threads), lib0 = threads_usage(lib.all);
+    ThreadUsage reader0 = thread_usage(lib.reader);
+    uint64_t yields0 = yields.load();
     uint64_t cpu0 = process_cpu_ns();
     double start = now_s();
-    int code = tiv_thread_join(download(kGroup));
+    int code = tiv_thread_join(download(kDevice));
     double wall = now_s() - start;
     uint64_t cpu = process_cpu_ns() - cpu0 - (threads_usage(bus_threads) - bus0).cpu_ns;
+    ThreadUsage port_threads = threads_usage(lib.all) - lib0;
+    ThreadUsage reader = thread_usage(lib.reader) - reader0;
+    uint64_t polls = yields.load() - yields0;
     double per_byte_us = (double)cpu / 1e3 / bytes;
-    std::printf("download of %d bytes in %.2f s (exit %d): %.3f ms CPU, %.1f us per byte\n", bytes, wall, code,
-                (double)cpu / 1e6, per_byte_us);
+    std::printf("download of %d bytes in %.2f s (exit %d): %.3f ms CPU, %.1f us per byte, "
+                "%.1f wake-ups of the port's threads per frame (reader %.1f), %llu Sleep(0) calls\n",
+                bytes, wall, code, (double)cpu / 1e6, per_byte_us, (double)port_threads.runs / (bytes + 2),
+                (double)reader.runs / (bytes + 2), (unsigned long long)polls);
     j.begin_object("download");
     j.value("bytes", (double)bytes).value("frames", (double)bytes + 2).value("seconds", wall);
     j.value("exit_code", (double)code).value("cpu_ms", (double)cpu / 1e6);
     j.value("cpu_us_per_byte", per_byte_us);
+    j.value("port_thread_wakeups_per_frame", (double)port_threads.runs / (bytes + 2));
+    j.value("reader_wakeups_per_frame", (double)reader.runs / (bytes + 2));
+    j.value("sleep0_calls", (double)polls);
     j.end_object();
 }
 
@@ -199,16 +214,19 @@ private:
 
 int main(int argc, char** argv) {
     bool smoke = false;
+    int download_only = 0;
     std::string out = "cpu.json";
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--smoke") smoke = true;
         else if (a == "--out" && i + 1 < argc) out = argv[++i];
+        else if (a == "--download-only" && i + 1 < argc) download_only = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: bench_cpu [--smoke] [--out FILE]\n");
+            std::fprintf(stderr, "usage: bench_cpu [--smoke] [--out FILE] [--download-only N]\n");
             return 2;
         }
     }
+    if (download_only < 0 || download_only > 2000) return 2;
     Sizes z = smoke ? Sizes{0.5, 0.5, 3, 5} : Sizes{10, 5, 100, 50};
     platform_set_beep_hook([](UINT) {});
     tivsim::SimBus bus;
@@ -223,11 +241,17 @@ int main(int argc, char** argv) {
     if (init_tiv3(kPort, kBaud) != 0) return 1;
     sleep_s(0.2);  // settled: both threads asleep
     LibraryThreads lib = find_library_threads(before);
+    if (download_only) {
+        JsonWriter ignored;
+        download_cost(ignored, bus_threads, lib, download_only);
+        exit_tiv3();
+        return 0;
+    }
     j.value("library_threads_found", (double)lib.all.size());
     j.value("io_and_reader_identified", lib.io && lib.reader);
     idle(j, lib, z.idle_s);
     flood(j, bus, lib, z.flood_s);
-    download_cost(j, bus_threads, z.download_bytes);
+    download_cost(j, bus_threads, lib, z.download_bytes);
     stop_poll(j, "stop_poll_idle", z.stop_cycles);
     {
         CpuLoad load;

@@ -96,6 +96,7 @@ JsonWriter& JsonWriter::summary(const std::string& key, const Summary& s) {
     value("p99", s.p99);
     value("max", s.max);
     value("min", s.min);
+    value("mean", s.mean);
     return end_object();
 }
 

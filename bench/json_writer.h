@@ -19,7 +19,7 @@ public:
     JsonWriter& value(const std::string& key, const std::string& text);
     JsonWriter& value(const std::string& key, const char* text) { return value(key, std::string(text)); }
     JsonWriter& value(const std::string& key, bool flag);
-    // {"count", "median", "p99", "max", "min"} under `key`.
+    // {"count", "median", "p99", "max", "min", "mean"} under `key`.
     JsonWriter& summary(const std::string& key, const Summary& s);
 
     const std::string& text() const { return out_; }

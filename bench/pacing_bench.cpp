@@ -58,6 +58,7 @@ struct SenderResult {
     std::vector<double> span_ms;      // per frame: last byte less first byte, as the bus saw it
     std::vector<double> ratio;        // per repetition: (time + wire time) / (pauses + wire time)
     std::vector<double> elapsed_ms;   // per repetition
+    std::vector<double> excess_ms;    // per repetition: (time - pauses) / frames
     bool frames_ok = true;
     std::string problem;
 };
@@ -82,6 +83,7 @@ void collect(tivsim::SimBus& bus, const Scenario& s, double elapsed_ms, int baud
         wire += wire_ms(wire_size(f), baud);
     }
     r.elapsed_ms.push_back(elapsed_ms);
+    r.excess_ms.push_back((elapsed_ms - pauses) / (double)n);
     r.ratio.push_back((elapsed_ms + wire) / (pauses + wire));
     if (frames.size() != n) {
         r.frames_ok = false;
@@ -161,6 +163,7 @@ void write_sender(JsonWriter& j, const std::string& key, const SenderResult& r) 
     j.summary("overhead_ms", summarize(r.overhead_ms));
     j.summary("frame_span_ms", summarize(r.span_ms));
     j.summary("elapsed_ms", summarize(r.elapsed_ms));
+    j.summary("excess_per_frame_ms", summarize(r.excess_ms));
     j.value("ratio_median", median(r.ratio));
     j.summary("ratio", summarize(r.ratio));
     j.end_object();
@@ -170,6 +173,24 @@ void print_sender(const char* who, const SenderResult& r) {
     Summary o = summarize(r.overhead_ms);
     std::printf("    %-8s overhead median %.3f p99 %.3f max %.3f ms  ratio %.5f%s\n", who, o.median, o.p99,
                 o.max, median(r.ratio), r.frames_ok ? "" : ("  FRAMES WRONG: " + r.problem).c_str());
+}
+
+// How long one frame to a group address (no pause) takes to send: after the
+// thread slept 30 ms, as a paced frame is sent, and straight after another.
+void probe_write_path(tivsim::SimBus& bus, int n, std::vector<double>& after_sleep_us,
+                      std::vector<double>& back_to_back_us) {
+    for (int i = 0; i < n; i++) {
+        timespec pause{0, kBareSleepMs * 1000000L};
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+        double start = now_ms();
+        xd_reset(7);
+        double middle = now_ms();
+        xd_reset(7);
+        after_sleep_us.push_back((middle - start) * 1e3);
+        back_to_back_us.push_back((now_ms() - middle) * 1e3);
+    }
+    bus.wait_frames((size_t)n * 2, 5s);
+    bus.clear_log();
 }
 
 bool parse(int argc, char** argv, Options& o) {
@@ -202,7 +223,7 @@ int main(int argc, char** argv) {
     if (!have_python) std::printf("pySerial script not available: comparison left out\n");
 
     std::vector<int> bauds = o.smoke ? std::vector<int>{115200} : std::vector<int>{115200, 9600};
-    std::vector<double> bare;
+    std::vector<double> bare, write_after_sleep, write_back_to_back;
     JsonWriter j;
     j.begin_object();
     j.value("smoke", o.smoke);
@@ -240,24 +261,31 @@ int main(int argc, char** argv) {
             all_ok = all_ok && lib.frames_ok && (!loaded || py.frames_ok);
 
             double pauses = 0, wire = 0;
-            size_t bytes = 0;
+            size_t bytes = 0, paused = 0;
             for (const PlanFrame& f : s.plan) {
                 pauses += f.pause_ms();
+                paused += f.pause_ms() > 0;
                 bytes += wire_size(f);
                 wire += wire_ms(wire_size(f), baud);
             }
             j.begin_object();
             j.value("key", s.key).value("title", s.title).value("baud", (double)baud);
             j.value("reps", (double)s.reps).value("frames", (double)s.plan.size());
+            j.value("paused_frames", (double)paused);
             j.value("wire_bytes", (double)bytes).value("pause_ms", pauses).value("wire_ms", wire);
             j.value("min_ms", pauses + wire);
             write_sender(j, "library", lib);
             if (loaded) write_sender(j, "python", py);
             j.end_object();
         }
+        probe_write_path(library_bus, o.smoke ? 3 : 40, write_after_sleep, write_back_to_back);
         exit_tiv3();
     }
     j.end_array();
+    j.summary("send_after_sleep_us", summarize(write_after_sleep));
+    j.summary("send_back_to_back_us", summarize(write_back_to_back));
+    std::printf("one frame to a group: %.1f us after a 30 ms sleep, %.1f us straight after another\n",
+                median(write_after_sleep), median(write_back_to_back));
     Summary b = summarize(bare);
     j.summary("bare_sleep_overshoot_ms", b);
     std::printf("bare %d ms clock_nanosleep overshoot: median %.3f p99 %.3f max %.3f ms\n", kBareSleepMs,

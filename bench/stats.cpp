@@ -19,6 +19,9 @@ Summary summarize(std::vector<double> values) {
     s.p99 = rank(values, 0.99);
     s.max = values.back();
     s.min = values.front();
+    double sum = 0;
+    for (double v : values) sum += v;
+    s.mean = sum / (double)values.size();
     return s;
 }
 

@@ -13,6 +13,7 @@ struct Summary {
     double p99 = 0;
     double max = 0;
     double min = 0;
+    double mean = 0;
 };
 
 // Nearest-rank percentiles of `values` (any order); all zero when empty.
