@@ -1,10 +1,14 @@
 // Pacing over the simulated bus: the gaps between frames as the bus saw
 // them, less the pauses the protocol mandates, for the library and, side by
 // side in the same run, for a plain pySerial script sending the same frames
-// with the same pauses; a bare 30 ms clock_nanosleep as the floor.
+// with the same pauses and for a bare write-and-sleep loop (the floor of the
+// measurement); and a bare 30 ms clock_nanosleep.
 //
 //   bench_pacing [--smoke] [--out FILE] [--python /usr/bin/python3] [--script pyserial_pacer.py]
+#include <fcntl.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -113,6 +117,43 @@ std::string hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
+// The floor of the measurement: frames encoded beforehand, each written with
+// write(2) and followed by one relative clock_nanosleep of its whole pause.
+// What it shows beyond a bare sleep is the line and the bus's stamping.
+class FloorSender {
+public:
+    explicit FloorSender(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        termios raw{};
+        if (fd_ >= 0 && tcgetattr(fd_, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(fd_, TCSANOW, &raw);
+        }
+    }
+    ~FloorSender() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ready() const { return fd_ >= 0; }
+    void load(const Scenario& s) {
+        wires_.clear();
+        for (const PlanFrame& f : s.plan) wires_.push_back({wire_bytes(f), f.pause_ms()});
+    }
+    // Milliseconds the sequence took; negative on a failed write.
+    double run() {
+        double start = now_ms();
+        for (const auto& [wire, pause] : wires_) {
+            if (write(fd_, wire.data(), wire.size()) != (ssize_t)wire.size()) return -1;
+            if (pause == 0) continue;
+            timespec t{pause / 1000, (pause % 1000) * 1000000L};
+            clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr);
+        }
+        return now_ms() - start;
+    }
+
+private:
+    int fd_;
+    std::vector<std::pair<std::vector<uint8_t>, int>> wires_;
+};
+
 // The pySerial script as a second sender on its own simulated line.
 class PythonSender {
 public:
@@ -215,8 +256,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     platform_set_beep_hook([](UINT) {});
-    tivsim::SimBus library_bus, python_bus;
+    tivsim::SimBus library_bus, python_bus, floor_bus;
     library_bus.bind_com(kPort);
+    FloorSender floor(floor_bus.slave_path());
+    if (!floor.ready()) return 1;
 
     PythonSender python(o);
     bool have_python = python.open(python_bus.slave_path(), 9600);
@@ -235,17 +278,19 @@ int main(int argc, char** argv) {
         if (have_python && !python.open(python_bus.slave_path(), baud)) return 1;
         for (const Scenario& s : pacing_scenarios(o.smoke ? smoke_sizes() : full_sizes())) {
             std::printf("%s at %d baud, %d x %zu frames\n", s.title.c_str(), baud, s.reps, s.plan.size());
-            SenderResult lib, py;
+            SenderResult lib, py, fl;
             bool loaded = have_python && python.load(s);
+            floor.load(s);
             for (int rep = 0; rep < s.reps; rep++) {
                 for (int k = 0; k < kBareSleepsPerRep; k++) bare.push_back(bare_sleep_overshoot());
-                // Alternate who goes first, so that neither always follows the other.
-                for (int turn = 0; turn < 2; turn++) {
-                    if ((turn + rep) % 2 == 0) {
+                // Rotate who goes first, so that no sender always follows another.
+                for (int turn = 0; turn < 3; turn++) {
+                    int who = (turn + rep) % 3;
+                    if (who == 0) {
                         double start = now_ms();
                         s.run_library();
                         collect(library_bus, s, now_ms() - start, baud, lib);
-                    } else if (loaded) {
+                    } else if (who == 1 && loaded) {
                         double elapsed = python.run();
                         if (elapsed < 0) {
                             py.frames_ok = false;
@@ -253,12 +298,21 @@ int main(int argc, char** argv) {
                             continue;
                         }
                         collect(python_bus, s, elapsed, baud, py);
+                    } else if (who == 2) {
+                        double elapsed = floor.run();
+                        if (elapsed < 0) {
+                            fl.frames_ok = false;
+                            fl.problem = "write failed";
+                            continue;
+                        }
+                        collect(floor_bus, s, elapsed, baud, fl);
                     }
                 }
             }
             print_sender("library", lib);
             if (loaded) print_sender("pySerial", py);
-            all_ok = all_ok && lib.frames_ok && (!loaded || py.frames_ok);
+            print_sender("floor", fl);
+            all_ok = all_ok && lib.frames_ok && fl.frames_ok && (!loaded || py.frames_ok);
 
             double pauses = 0, wire = 0;
             size_t bytes = 0, paused = 0;
@@ -276,6 +330,7 @@ int main(int argc, char** argv) {
             j.value("min_ms", pauses + wire);
             write_sender(j, "library", lib);
             if (loaded) write_sender(j, "python", py);
+            write_sender(j, "floor", fl);
             j.end_object();
         }
         probe_write_path(library_bus, o.smoke ? 3 : 40, write_after_sleep, write_back_to_back);

@@ -94,7 +94,7 @@ int PlanFrame::pause_ms() const {
     return sum;
 }
 
-ScenarioSizes full_sizes() { return {10, 5, 20, 5, 200}; }
+ScenarioSizes full_sizes() { return {10, 5, 20, 10, 200}; }
 ScenarioSizes smoke_sizes() { return {2, 1, 1, 1, 4}; }
 
 std::vector<Scenario> pacing_scenarios(const ScenarioSizes& z) {
@@ -108,7 +108,7 @@ std::vector<Scenario> pacing_scenarios(const ScenarioSizes& z) {
     return all;
 }
 
-size_t wire_size(const PlanFrame& f) {
+std::vector<uint8_t> wire_bytes(const PlanFrame& f) {
     std::vector<uint8_t> logical = {0xCA,
                                     (uint8_t)(f.address >> 16),
                                     (uint8_t)(f.address >> 8),
@@ -120,9 +120,18 @@ size_t wire_size(const PlanFrame& f) {
     uint16_t crc = tivsim::crc16_modbus(logical);
     logical.push_back((uint8_t)(crc >> 8));
     logical.push_back((uint8_t)crc);
-    size_t size = 1;
-    for (size_t i = 1; i < logical.size(); i++) size += logical[i] == 0xCA || logical[i] == 0xCB ? 2 : 1;
-    return size;
+    std::vector<uint8_t> wire = {logical[0]};
+    for (size_t i = 1; i < logical.size(); i++) {
+        if (logical[i] == 0xCA || logical[i] == 0xCB) {
+            wire.push_back(0xCB);
+            wire.push_back(logical[i] == 0xCA ? 0x00 : 0x01);
+        } else {
+            wire.push_back(logical[i]);
+        }
+    }
+    return wire;
 }
+
+size_t wire_size(const PlanFrame& f) { return wire_bytes(f).size(); }
 
 }  // namespace tivbench

@@ -40,8 +40,9 @@ ScenarioSizes smoke_sizes();
 // sequence) and a download, all to the devices named in pacing_plan.cpp.
 std::vector<Scenario> pacing_scenarios(const ScenarioSizes& sizes);
 
-// Bytes of the encoded frame on the wire, stuffing included (own encoder,
-// independent of the library's).
+// The encoded frame as it goes on the wire, stuffing included (own encoder,
+// independent of the library's), and its length.
+std::vector<uint8_t> wire_bytes(const PlanFrame& frame);
 size_t wire_size(const PlanFrame& frame);
 
 }  // namespace tivbench
