@@ -4,28 +4,6 @@
 
 namespace tivtools {
 
-std::vector<SimDeviceSpec> default_sim_layout(size_t count) {
-    std::vector<SimDeviceSpec> layout;
-    for (size_t i = 0; i < count && i < kMaxSimDevices; i++)
-        layout.push_back({kFirstSimAddress + (uint32_t)i, (uint8_t)(i / 2 + 1)});
-    return layout;
-}
-
-Parsed<SimDeviceSpec> parse_sim_device(std::string_view text) {
-    const size_t colon = text.find(':');
-    auto address = parse_physical_address(text.substr(0, colon));
-    if (!address || *address.value == 0)
-        return Parsed<SimDeviceSpec>::fail(address ? "device '" + std::string(text) + "' needs a physical address"
-                                                   : address.error);
-    SimDeviceSpec spec{*address.value, 0};
-    if (colon != std::string_view::npos) {
-        auto group = parse_unsigned(text.substr(colon + 1), 255);
-        if (!group) return Parsed<SimDeviceSpec>::fail("group of device '" + std::string(text) + "': " + group.error);
-        spec.group = (uint8_t)*group.value;
-    }
-    return {spec, {}};
-}
-
 Parsed<size_t> add_sim_devices(tivsim::DeviceModel& model, const std::vector<SimDeviceSpec>& layout) {
     std::set<uint32_t> seen;
     for (const SimDeviceSpec& d : layout)

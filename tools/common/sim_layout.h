@@ -1,30 +1,14 @@
-// Which devices a simulated bus starts with. tivctl --sim and tivsim share
-// the default, so an address that works on one works on the other.
+// Puts the devices of a layout (tools/common/sim_device_spec.h) on a
+// simulated bus.
 #pragma once
 
-#include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "sim/device_model.h"
 #include "tools/common/number_parse.h"
+#include "tools/common/sim_device_spec.h"
 
 namespace tivtools {
-
-struct SimDeviceSpec {
-    uint32_t address = 0;
-    uint8_t group = 0;
-};
-
-inline constexpr uint32_t kFirstSimAddress = 0x010001;
-inline constexpr size_t kDefaultSimDevices = 4;
-inline constexpr size_t kMaxSimDevices = 255;
-
-// `count` devices at 0x010001, 0x010002, ... in groups 1, 1, 2, 2, 3, ...
-std::vector<SimDeviceSpec> default_sim_layout(size_t count = kDefaultSimDevices);
-
-// "0x010005" or "0x010005:3" (group 0..255, default 0: in no group).
-Parsed<SimDeviceSpec> parse_sim_device(std::string_view text);
 
 // Adds the devices in order; a repeated address is refused with a reason.
 Parsed<size_t> add_sim_devices(tivsim::DeviceModel& model, const std::vector<SimDeviceSpec>& layout);

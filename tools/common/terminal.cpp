@@ -1,27 +1,12 @@
 #include "tools/common/terminal.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+// is_terminal and the terminal's size: terminal_posix.cpp, terminal_win32.cpp.
+
 namespace tivtools {
-
-bool is_terminal(int fd) { return isatty(fd) == 1; }
-
-int terminal_width(int fd, int fallback) {
-    struct winsize ws {};
-    if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return fallback;
-}
-
-int terminal_height(int fd, int fallback) {
-    struct winsize ws {};
-    if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0) return ws.ws_row;
-    return fallback;
-}
 
 ColourSupport colour_support(int fd) {
     if (!is_terminal(fd) || std::getenv("NO_COLOR")) return ColourSupport::none;

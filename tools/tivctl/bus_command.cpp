@@ -1,20 +1,16 @@
 #include "tools/tivctl/bus_command.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "tivlink.h"
 #include "tools/tivctl/download_command.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/operations.h"
 #include "tools/tivctl/resources.h"
-#include "tools/tivctl/sim_session.h"
 
 namespace tivctl {
 
-int run_on_bus(const Request& r) {
-    std::unique_ptr<SimSession> sim;
-    if (r.sim) sim = std::make_unique<SimSession>(r.sim_devices, r.port);
+int run_on_bus(const Request& r, const std::function<void()>& on_closed) {
     // A bad image file is reported before the port is touched.
     if (r.op.kind == OpKind::download && load_e2_file(r.op.file.c_str()) != 0) return kExitFailed;
 
@@ -30,11 +26,7 @@ int run_on_bus(const Request& r) {
     if (r.report_resources)
         std::fprintf(stderr, "resources: fds %d -> %d, threads %d -> %d\n", before.fds, after.fds, before.threads,
                      after.threads);
-    if (sim) {
-        sim->settle();
-        sim->print_devices(stdout, true);
-        sim->print_frames(stdout, true);
-    }
+    if (on_closed) on_closed();
     return status;
 }
 

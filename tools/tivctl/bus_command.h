@@ -1,11 +1,13 @@
-// One operation from opening the connection to closing it, on a serial
-// port or on a simulated bus.
+// One operation from opening the connection to closing it.
 #pragma once
+
+#include <functional>
 
 #include "tools/tivctl/request.h"
 
 namespace tivctl {
 
-int run_on_bus(const Request& request);
+// `on_closed` runs once the connection is closed (the --sim report).
+int run_on_bus(const Request& request, const std::function<void()>& on_closed = {});
 
 }  // namespace tivctl

@@ -10,6 +10,7 @@
 #include "tools/common/frame_fit.h"
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/modes.h"
 
 namespace tivctl {
 
@@ -185,6 +186,7 @@ void convert(const ArgText& t, Request& r) {
 
 // Checks that need more than one argument.
 std::string cross_check(const Request& r) {
+    if (std::string missing = unavailable_here(r); !missing.empty()) return missing;
     if (r.mode == Mode::monitor) {
         if (r.sim) return "monitor listens to a line; --sim does not apply (use tivsim)";
         if (r.monitor.device.empty() && !r.monitor.pty && r.monitor.read.empty())

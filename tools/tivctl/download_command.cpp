@@ -10,6 +10,7 @@
 #include "tools/common/terminal.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/progress_display.h"
+#include "tools/tivctl/worker_join.h"
 
 namespace tivctl {
 
@@ -52,7 +53,7 @@ int run_download(uint32_t address, tivtools::Millis line_interval) {
         display.update(seen);
         tivtools::sleep_unless_stopped(kPoll);
     }
-    const int32_t code = tiv_thread_join(worker);
+    const int32_t code = join_download_worker(worker);
     tivtools::ProgressSample last = sample(total, start, !stopped && code == 0);
     if (!last.finished) last.percent = std::max(last.percent, seen.percent);
     display.finish(last);

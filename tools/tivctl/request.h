@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/sim_layout.h"
+#include "tools/common/sim_device_spec.h"
 #include "tools/tivctl/monitor_command.h"
 
 namespace tivctl {

@@ -1,0 +1,39 @@
+#include "tools/tivctl/modes.h"
+
+#include <cstdio>
+
+#include "tools/tivctl/bus_command.h"
+#include "tools/tivctl/demo.h"
+#include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/monitor_command.h"
+#include "tools/tivctl/sim_session.h"
+
+namespace tivctl {
+
+namespace {
+
+// The bus exists before the library opens its port and is shown once the
+// port is closed again.
+int run_on_sim(const Request& r) {
+    SimSession sim(r.sim_devices, r.port);
+    return run_on_bus(r, [&sim] {
+        sim.settle();
+        sim.print_devices(stdout, true);
+        sim.print_frames(stdout, true);
+    });
+}
+
+}  // namespace
+
+std::string unavailable_here(const Request&) { return {}; }
+
+int run_request(const Request& request) {
+    switch (request.mode) {
+    case Mode::monitor: return run_monitor(request.monitor, request.port, request.baud);
+    case Mode::demo: return run_demo(request);
+    case Mode::operation: return request.sim ? run_on_sim(request) : run_on_bus(request);
+    }
+    return kExitFailed;
+}
+
+}  // namespace tivctl
