@@ -9,3 +9,8 @@ target_link_options(tivlink PRIVATE -static-libgcc -static-libstdc++ -static
 target_link_libraries(tivlink PRIVATE user32 kernel32)
 target_include_directories(tivlink INTERFACE
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
+
+# tivctl.exe, on the import library.
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

@@ -1,5 +1,7 @@
 // Ctrl-C and SIGTERM as a request to stop, for programs that must finish
 // what they are doing first (a download's closing reset, a final state).
+// On Windows, Ctrl-C and Ctrl-Break count as SIGINT and closing the console
+// as SIGTERM.
 #pragma once
 
 #include <chrono>

@@ -5,7 +5,7 @@
 namespace tivctl {
 
 struct ProcessResources {
-    int fds = 0;
+    int fds = 0;  // descriptors; on Windows, handles
     int threads = 0;
     friend bool operator==(const ProcessResources&, const ProcessResources&) = default;
 };

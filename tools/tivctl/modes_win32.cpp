@@ -1,0 +1,20 @@
+#include "tools/tivctl/modes.h"
+
+#include "tools/tivctl/bus_command.h"
+#include "tools/tivctl/exit_status.h"
+
+namespace tivctl {
+
+std::string unavailable_here(const Request& request) {
+    if (request.sim || !request.sim_devices.empty()) return "--sim needs the Linux build";
+    if (request.mode == Mode::monitor) return "monitor needs the Linux build";
+    if (request.mode == Mode::demo) return "demo needs the Linux build";
+    return {};
+}
+
+int run_request(const Request& request) {
+    // The command line has refused the rest already.
+    return request.mode == Mode::operation && !request.sim ? run_on_bus(request) : kExitUsage;
+}
+
+}  // namespace tivctl
