@@ -1,7 +1,8 @@
-// Runs of pauses: after a frame, pauses that follow one another count from
-// when the previous one was due, so a late wake-up is not paid twice; a
-// frame, closing, or another thread start afresh.
+// Pauses: after a frame, pauses that follow one another count from when the
+// previous one was due, so a late wake-up is not paid twice; a frame,
+// closing, or another thread start afresh. The caller's timer slack survives.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 #include <chrono>
 #include <thread>
@@ -55,6 +56,15 @@ TEST(PauseRun, BackToBackPausesNeverEndBeforeTheirSum) {
     auto start = Clock::now();
     for (int i = 0; i < 5; i++) tiv_pause(12);
     EXPECT_GE(ms_since(start), 60);
+}
+
+TEST(PauseRun, LeavesTheCallersTimerSlackAsItFoundIt) {
+    const unsigned long mine = 123456;
+    ASSERT_EQ(prctl(PR_SET_TIMERSLACK, mine, 0, 0, 0), 0);
+    tiv_pause_run_end();
+    tiv_pause(1);
+    EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), (int)mine);
+    prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);  // back to the thread's default
 }
 
 TEST(PauseRun, EachThreadHasItsOwnRun) {
