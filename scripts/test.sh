@@ -13,6 +13,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
 bash scripts/check-exports.sh build/linux build/windows
+bash scripts/check-windows-zip.sh build/windows
 ctest --preset linux -j "$jobs"
 # The DLL itself under Wine, against the simulated bus.
 bash tests/wine/run.sh build/linux build/windows
