@@ -19,3 +19,5 @@ ctest --preset linux -j "$jobs"
 bash tests/wine/run.sh build/linux build/windows
 # The installed forms: prefix, .deb, C, C++ and Python hosts.
 bash scripts/test-install.sh build/linux
+# Sanitizer suites, bounded fuzz runs, valgrind cycles (scripts/reliability.sh --long for more).
+bash scripts/reliability.sh
