@@ -227,6 +227,7 @@ TEST_F(BusFaults, FloodAtLineRateLeavesFramesAndPausesUnchanged) {
     EXPECT_TRUE(captured().boxes.empty());
     RecordProperty("frames", (int)got.size());
     RecordProperty("flood_bytes", (int)stats.bytes_sent);
+    RecordProperty("deepest_receive_queue", (int)deepest_queue);
 }
 
 // The reader ends by itself when the line hangs up; a close at about the
