@@ -43,15 +43,6 @@ void append(std::vector<ExpectedFrame>& to, const std::vector<ExpectedFrame>& mo
     to.insert(to.end(), more.begin(), more.end());
 }
 
-std::string write_image(const std::string& name, const std::vector<uint8_t>& bytes, uint32_t start) {
-    fs::path path = fs::path(wine_paths().work) / name;
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
-    const char address[4] = {(char)(start >> 24), (char)(start >> 16), (char)(start >> 8), (char)start};
-    file.write(address, sizeof address);
-    return windows_path(path.string());
-}
-
 // The differences between the bus's log and what the library should have
 // sent, one per line; the gaps join the run's pause summary.
 std::string mismatches(const std::vector<tivsim::DecodedFrame>& got,
@@ -312,30 +303,5 @@ TEST_P(Example, SetsAColour) {
 
 INSTANTIATE_TEST_SUITE_P(Windows, Example, ::testing::Values("example_by_import", "example_by_name"),
                          [](const auto& info) { return std::string(info.param); });
-
-}  // namespace
-
-namespace {
-
-// HOOK(tivctl): the command-line tool's Windows build on the bus, once it
-// exists (see tests/wine/CMakeLists.txt).
-TEST(TivctlOnWine, SetsAColour) {
-    fs::path built = fs::path(wine_paths().windows_build) / "tools" / "tivctl.exe";
-    if (!fs::exists(built)) GTEST_SKIP() << "tivctl.exe is not cross-built yet";
-    fs::path exe = fs::path(stage_hosts("tivctl")) / "tivctl.exe";
-    fs::copy_file(built, exe);
-    tivsim::SimBus bus;
-    link_com(kPort, bus.slave_path());
-    HostRun run = run_wine(exe.string(), {"-p", std::to_string(kPort), "set-rgbx", "5", "0x11223344"});
-    unlink_com(kPort);
-    EXPECT_EQ(run.status, 0) << run.output;
-    bus.wait_idle(100ms, 2s);
-    std::string report = mismatches(bus.frames(), {
-                                                      {5, 0x7E, {0x12, 0x01}, 0},
-                                                      {5, 0x7E, {0x04, 0x11, 0x22, 0x33, 0x44}, 0},
-                                                      {5, 0x7E, {0x00, 0x11, 0x22, 0x33, 0x44}, 0},
-                                                  });
-    EXPECT_TRUE(report.empty()) << report;
-}
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -33,7 +34,7 @@ void set_wine_environment() {
 
 // Collects the child's output until it exits; its helpers may keep the pipe
 // open, so the end of the child, not of the pipe, ends the wait.
-HostRun collect(pid_t pid, int out, Clock::duration timeout) {
+HostRun collect(pid_t pid, int out, Clock::duration timeout, const std::string& interrupt_when) {
     HostRun run;
     auto start = Clock::now();
     for (;;) {
@@ -42,6 +43,10 @@ HostRun collect(pid_t pid, int out, Clock::duration timeout) {
             char buf[4096];
             ssize_t n = read(out, buf, sizeof buf);
             if (n > 0) run.output.append(buf, (size_t)n);
+        }
+        if (!interrupt_when.empty() && !run.interrupted && run.output.find(interrupt_when) != std::string::npos) {
+            kill(-pid, SIGINT);
+            run.interrupted = true;
         }
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
@@ -63,7 +68,7 @@ HostRun collect(pid_t pid, int out, Clock::duration timeout) {
 }
 
 HostRun run_program(const std::vector<std::string>& argv, const std::string& dir,
-                    Clock::duration timeout) {
+                    Clock::duration timeout, const std::string& interrupt_when = "") {
     // Everything the child needs is made before the fork: the bus's threads
     // may hold the allocator's lock at that moment.
     std::vector<char*> args;
@@ -85,7 +90,7 @@ HostRun run_program(const std::vector<std::string>& argv, const std::string& dir
     }
     close(pipe_fds[1]);
     HostRun run;
-    if (pid > 0) run = collect(pid, pipe_fds[0], timeout);
+    if (pid > 0) run = collect(pid, pipe_fds[0], timeout, interrupt_when);
     close(pipe_fds[0]);
     return run;
 }
@@ -140,10 +145,10 @@ void wine_stop() {
 }
 
 HostRun run_wine(const std::string& exe, const std::vector<std::string>& args,
-                 std::chrono::seconds timeout) {
+                 std::chrono::seconds timeout, const std::string& interrupt_when) {
     std::vector<std::string> argv{"wine", exe};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_program(argv, fs::path(exe).parent_path(), timeout);
+    return run_program(argv, fs::path(exe).parent_path(), timeout, interrupt_when);
 }
 
 std::string stage_hosts(const std::string& name, const std::string& dll) {
@@ -159,6 +164,15 @@ std::string stage_hosts(const std::string& name, const std::string& dll) {
 
 std::string staged_exe(const std::string& name) {
     return (fs::path(wine_paths().work) / "hosts" / (name + ".exe")).string();
+}
+
+std::string write_image(const std::string& name, const std::vector<uint8_t>& bytes, uint32_t start) {
+    fs::path path = fs::path(wine_paths().work) / name;
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
+    const char address[4] = {(char)(start >> 24), (char)(start >> 16), (char)(start >> 8), (char)start};
+    file.write(address, sizeof address);
+    return windows_path(path.string());
 }
 
 static fs::path com_link(int n) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,17 @@ void wine_stop();
 struct HostRun {
     int status = -1;  // exit status; -1 when killed or not started
     bool timed_out = false;
+    bool interrupted = false;  // Ctrl-C was sent
     std::string output;  // stdout and stderr
     std::chrono::milliseconds elapsed{0};
 };
 
-// Runs `wine exe args...` in `dir`, killed after `timeout`.
+// Runs `wine exe args...` in `dir`, killed after `timeout`. With
+// `interrupt_when`, it gets Ctrl-C once its output holds that text: SIGINT,
+// which Wine hands to the program's console control handlers.
 HostRun run_wine(const std::string& exe, const std::vector<std::string>& args,
-                 std::chrono::seconds timeout = std::chrono::seconds(60));
+                 std::chrono::seconds timeout = std::chrono::seconds(60),
+                 const std::string& interrupt_when = "");
 
 // A folder holding the hosts and examples beside a tivlink.dll, which is the
 // build's own unless `dll` names another file; the loader finds it there
@@ -42,6 +47,10 @@ std::string stage_hosts(const std::string& name, const std::string& dll = "");
 
 // A host or example staged with the build's own DLL by the environment.
 std::string staged_exe(const std::string& name);
+
+// An image file in the work folder (image bytes, then the start address
+// big-endian); its Windows path.
+std::string write_image(const std::string& name, const std::vector<uint8_t>& bytes, uint32_t start);
 
 // Points COM<n> of the prefix at a device path, or removes it.
 void link_com(int n, const std::string& device);
