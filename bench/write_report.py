@@ -23,6 +23,7 @@ ENCODER_TIMES_LINE = 1000
 STOP_POLL_MS = 5.0  # "a few milliseconds"
 
 LIBRARY_FRAME_PAYLOADS = [0, 1, 2, 3, 5]
+DOWNLOAD_ONLY_FRAMES = 52  # bench_cpu --download-only 50: begin, 50 bytes, reset
 
 
 def load(results, name):
@@ -106,7 +107,7 @@ def pacing_section(r, pacing):
     bare = pacing["bare_sleep_overshoot_ms"]
     r.add("## Pacing over the simulated bus")
     r.add()
-    r.add("Each sequence is sent by the library and, alternately in the same run, by "
+    r.add("Each sequence is sent by the library and, in turns in the same run, by "
           "`bench/pyserial_pacer.py`: the simplest thing a user would write with Debian's "
           "pySerial (encode each frame with a bit-by-bit CRC, `write()` it, `time.sleep()` each "
           "pause the protocol asks for: 30 ms after a frame to a physical address, then 200/100 ms "
@@ -257,6 +258,11 @@ def cpu_section(r, cpu):
                      f["reader"]["cpu_share"] * 100, f["reader"]["wakeups"], f["io_thread"]["cpu_share"] * 100,
                      f["left_queued"])])
     r.table(["case", "span", "measured"], rows)
+    r.add("Per frame of the download the worker sleeps twice (30 ms after the send, then 50 ms) and "
+          "other threads wake as counted above; the CPU goes mostly to the kernel's side of that, "
+          "putting threads to sleep and waking them (see the `perf stat` of a download below). Nothing "
+          "runs between frames: the port's threads wake only for a frame or for incoming bytes.")
+    r.add()
     r.add("Closing waits for the reader by polling its exit code with `Sleep(0)` "
           "(`SerialStopCommThread`; on Linux `Sleep(0)` is `sched_yield`). Measured over repeated "
           "opens: from the call to its return, the number of `Sleep(0)` calls, and the CPU the "
@@ -283,6 +289,11 @@ def targets_section(r, pacing, cpu, encoder):
     notes = []
     bare = pacing["bare_sleep_overshoot_ms"] if pacing else None
     if pacing:
+        wrong = ["%s (%s, %d baud)%s" % (who, s["title"], s["baud"], ": " + s[who]["problem"] if s[who].get("problem") else "")
+                 for s in pacing_rows(pacing) for who in ("library", "python", "floor")
+                 if who in s and not s[who]["frames_ok"]]
+        rows.append(["every frame on the bus as planned", "all senders, all sequences",
+                     "; ".join(wrong) if wrong else "yes", ok(not wrong)])
         paused = [s for s in pacing_rows(pacing) if has_pause(s)]
         worst = max(paused, key=lambda s: s["library"]["overhead_ms"]["median"])
         limit = bare["median"] + PACING_ABOVE_BARE_MS
@@ -370,10 +381,11 @@ def targets_section(r, pacing, cpu, encoder):
         if loaded["wait_us"]["max"] / 1000 > STOP_POLL_MS:
             notes.append(
                 "Closing with every core busy (two threads spinning at the same priority, a worst case): "
-                "the poll's median was %.2f ms but its longest %.1f ms. The reader, woken by the mask change "
-                "on a core that a spinning thread holds, waits there for its turn, and the closing thread "
-                "cannot hand it its own core: `Sleep(0)` only yields to threads queued on that core, so it "
-                "returns at once and is called again (up to %d times, %.1f ms of CPU in the worst close). "
+                "the poll's median was %.2f ms but its longest %.1f ms. The reader, runnable once the mask "
+                "change has completed its wait, is queued for a core that a spinning thread holds, and the "
+                "closing thread cannot hand it its own: `Sleep(0)` only yields to threads queued on the "
+                "same core, so it returns at once and is called again (up to %d times, %.1f ms of CPU in "
+                "the worst close). "
                 "The wait ends when the scheduler runs the reader, whatever the poll does; waiting on the "
                 "thread handle instead would save the CPU but is not how this layer is built to stop its reader."
                 % (loaded["wait_us"]["median"] / 1000, loaded["wait_us"]["max"] / 1000,
@@ -500,6 +512,11 @@ def main():
         body = text(results, name)
         if body and name.startswith("strace"):
             body = strace_summary(body)
+        if body and name.startswith("perf"):
+            switches = [l.split()[0] for l in body.splitlines() if "context-switches" in l]
+            if switches:
+                what += (" %.1f context switches per frame, all threads counted (the bus's too)."
+                         % (float(switches[0].replace(",", "")) / DOWNLOAD_ONLY_FRAMES))
         if body:
             r.add("## " + title)
             r.add()

@@ -10,10 +10,13 @@ bash scripts/install-deps.sh
 # Optional tools for the system-call and scheduler counts of a download.
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-for tool in strace:strace perf:linux-perf; do
-  command -v "${tool%%:*}" >/dev/null || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq \
-    --no-install-recommends "${tool#*:}" >/dev/null 2>&1 || echo "note: ${tool#*:} not installed"
-done
+missing=()
+command -v strace >/dev/null || missing+=(strace)
+command -v perf >/dev/null || missing+=(linux-perf)
+if [ ${#missing[@]} -gt 0 ]; then
+  { $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq \
+      --no-install-recommends "${missing[@]}"; } >/dev/null 2>&1 || echo "note: could not install ${missing[*]}"
+fi
 
 build=${BENCH_BUILD_DIR:-build/bench}
 out=$build/results
@@ -32,14 +35,17 @@ python_serial=$(/usr/bin/python3 -c 'import serial, sys; print("Python %s, pySer
   echo "Load average (1, 5, 15 min) before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 } > "$out/machine.txt"
 
+# A benchmark that finds something wrong (frames that differ from the plan,
+# threads it cannot find) says so and fails the script, after the report.
+status=0
 bin=$build/bench
 echo "== encoder"
 "$bin/bench_encoder" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-  --benchmark_out="$out/encoder.json" --benchmark_out_format=json
+  --benchmark_out="$out/encoder.json" --benchmark_out_format=json || status=1
 echo "== CPU"
-"$bin/bench_cpu" --out "$out/cpu.json"
+"$bin/bench_cpu" --out "$out/cpu.json" || status=1
 echo "== pacing"
-"$bin/bench_pacing" --out "$out/pacing.json"
+"$bin/bench_pacing" --out "$out/pacing.json" || status=1
 if command -v strace >/dev/null; then
   echo "== strace -c of a download"
   strace -f -c -o "$out/strace-download.txt" "$bin/bench_cpu" --download-only 50
@@ -55,3 +61,4 @@ echo "Load average (1, 5, 15 min) after the run: $(cut -d' ' -f1-3 /proc/loadavg
 mkdir -p docs
 /usr/bin/python3 bench/write_report.py "$out" "bash scripts/bench.sh" > docs/performance.md
 echo "wrote docs/performance.md"
+exit $status
