@@ -19,7 +19,7 @@ add_library(tivtools_common STATIC
   common/frame_text.cpp
   common/number_parse.cpp
   common/progress.cpp
-  common/sim_device_spec.cpp
+  common/sim_device_layout.cpp
   common/stop_signal_win32.cpp
   common/terminal.cpp
   common/terminal_win32.cpp

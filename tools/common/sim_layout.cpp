@@ -4,12 +4,12 @@
 
 namespace tivtools {
 
-Parsed<size_t> add_sim_devices(tivsim::DeviceModel& model, const std::vector<SimDeviceSpec>& layout) {
+Parsed<size_t> add_sim_devices(tivsim::DeviceModel& model, const std::vector<SimDevicePlace>& layout) {
     std::set<uint32_t> seen;
-    for (const SimDeviceSpec& d : layout)
+    for (const SimDevicePlace& d : layout)
         if (!seen.insert(d.address).second)
             return Parsed<size_t>::fail("device address " + address_text(d.address) + " is given twice");
-    for (const SimDeviceSpec& d : layout) model.add_device(d.address, d.group);
+    for (const SimDevicePlace& d : layout) model.add_device(d.address, d.group);
     return {layout.size(), {}};
 }
 

@@ -171,7 +171,7 @@ int download_image(Demo& demo, SimSession& sim, uint32_t address, uint32_t size)
 
 int run_demo(const Request& r) {
     const Clock::time_point start = Clock::now();
-    std::vector<tivtools::SimDeviceSpec> layout;
+    std::vector<tivtools::SimDevicePlace> layout;
     for (uint32_t a : kFactory) layout.push_back({a, 0});
     SimSession sim(layout, r.port);
     const std::vector<tivsim::DeviceState> initial = sim.bus().devices().snapshot();

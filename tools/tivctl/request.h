@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/sim_device_spec.h"
+#include "tools/common/sim_device_layout.h"
 #include "tools/tivctl/monitor_command.h"
 
 namespace tivctl {
@@ -31,7 +31,7 @@ struct Request {
     int port = 1;
     uint32_t baud = 9600;
     bool sim = false;
-    std::vector<tivtools::SimDeviceSpec> sim_devices;  // empty: the default layout
+    std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: the default layout
     bool report_resources = false;
     double progress_interval = 1.0;  // seconds between plain progress lines
     Operation op;

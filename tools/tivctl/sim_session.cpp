@@ -15,7 +15,7 @@ constexpr tivsim::Nanos kSettleLimit = 2s;
 
 }  // namespace
 
-SimSession::SimSession(const std::vector<tivtools::SimDeviceSpec>& layout, int com)
+SimSession::SimSession(const std::vector<tivtools::SimDevicePlace>& layout, int com)
     : bus_(std::make_unique<tivsim::SimBus>()) {
     tivtools::add_sim_devices(bus_->devices(), layout.empty() ? tivtools::default_sim_layout() : layout);
     bus_->bind_com(com);

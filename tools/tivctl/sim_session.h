@@ -15,7 +15,7 @@ class SimSession {
 public:
     // Creates the bus with its devices and points TIVLINK_COM<com> at it.
     // Call before the library opens the port (it reads the environment).
-    SimSession(const std::vector<tivtools::SimDeviceSpec>& layout, int com);
+    SimSession(const std::vector<tivtools::SimDevicePlace>& layout, int com);
 
     tivsim::SimBus& bus() { return *bus_; }
 

@@ -11,7 +11,7 @@ namespace tivsim_tool {
 
 struct SimOptions {
     int com = 1;
-    std::vector<tivtools::SimDeviceSpec> devices;
+    std::vector<tivtools::SimDevicePlace> devices;
     bool stall = false;
     bool echo = false;
     double noise_rate = 0;  // bytes per second sent to the host; 0: none

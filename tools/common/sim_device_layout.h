@@ -12,7 +12,7 @@
 
 namespace tivtools {
 
-struct SimDeviceSpec {
+struct SimDevicePlace {
     uint32_t address = 0;
     uint8_t group = 0;
 };
@@ -22,9 +22,9 @@ inline constexpr size_t kDefaultSimDevices = 4;
 inline constexpr size_t kMaxSimDevices = 255;
 
 // `count` devices at 0x010001, 0x010002, ... in groups 1, 1, 2, 2, 3, ...
-std::vector<SimDeviceSpec> default_sim_layout(size_t count = kDefaultSimDevices);
+std::vector<SimDevicePlace> default_sim_layout(size_t count = kDefaultSimDevices);
 
 // "0x010005" or "0x010005:3" (group 0..255, default 0: in no group).
-Parsed<SimDeviceSpec> parse_sim_device(std::string_view text);
+Parsed<SimDevicePlace> parse_sim_device(std::string_view text);
 
 }  // namespace tivtools
