@@ -4,6 +4,7 @@
 // what the user sees and that nothing hangs or is left behind.
 #include <time.h>
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
@@ -186,13 +187,17 @@ TEST_F(BusFaults, FloodAtLineRateLeavesFramesAndPausesUnchanged) {
     constexpr auto kFlood = 10s;
     constexpr double kSlackMs = 25;
     constexpr double kPauseMs = PAUSE_PHYSICAL_FRAME;
+    constexpr double kCallMs = 3 * kPauseMs;
     bus.send_noise(kLineRate, kFlood, 42);
     auto start = std::chrono::steady_clock::now();
     std::vector<Bytes> sent;
+    std::vector<double> call_ms;
     DWORD deepest_queue = 0;
     for (uint32_t i = 0; std::chrono::steady_clock::now() - start < kFlood; i++) {
         uint32_t colour = 0x01010101u * (i & 0xFF) ^ 0xCA00CB00u;
+        auto call_start = std::chrono::steady_clock::now();
         ASSERT_EQ(set_rgbx(kDeviceA, colour), 0);
+        call_ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - call_start).count());
         sent.push_back({(uint8_t)(colour >> 24), (uint8_t)(colour >> 16), (uint8_t)(colour >> 8),
                         (uint8_t)colour});
         COMSTAT stat{};
@@ -208,8 +213,15 @@ TEST_F(BusFaults, FloodAtLineRateLeavesFramesAndPausesUnchanged) {
     EXPECT_GT(stats.bytes_sent, kLineRate * 10 * 0.95);
     EXPECT_LT(deepest_queue, 1000u);
 
+    // The pauses, timed in the host, are those of a quiet line.
+    for (double took : call_ms) {
+        EXPECT_GE(took, kCallMs - 0.5);
+        EXPECT_LT(took, kCallMs + 2 * kSlackMs);
+    }
+
     auto got = frames(sent.size() * 3);
     ASSERT_EQ(got.size(), sent.size() * 3);
+    std::vector<double> gaps;
     for (size_t i = 0; i < got.size(); i++) {
         SCOPED_TRACE("frame " + std::to_string(i));
         EXPECT_EQ(got[i].kind, tivsim::FrameKind::ok);
@@ -219,15 +231,26 @@ TEST_F(BusFaults, FloodAtLineRateLeavesFramesAndPausesUnchanged) {
                                 : Bytes{(uint8_t)(i % 3 == 1 ? 0x04 : 0x00), colour[0], colour[1],
                                         colour[2], colour[3]};
         EXPECT_EQ(got[i].payload, want);
-        if (i > 0) {
-            EXPECT_GE(gap_ms(got, i), kPauseMs - kDeliveryJitterMs);
-            EXPECT_LT(gap_ms(got, i), kPauseMs + kSlackMs);
-        }
+        if (i > 0) gaps.push_back(gap_ms(got, i));
     }
+    // On the bus, where the flood also keeps the bus's own reader busy, a
+    // frame stamped late shortens one gap and lengthens the next: the gaps
+    // are held to the pause as a whole (median, nine in ten), and none may
+    // look like a pause left out.
+    std::sort(gaps.begin(), gaps.end());
+    double median = gaps[gaps.size() / 2];
+    EXPECT_GE(median, kPauseMs - kDeliveryJitterMs);
+    EXPECT_LT(median, kPauseMs + kSlackMs);
+    size_t within = std::count_if(gaps.begin(), gaps.end(), [&](double gap) {
+        return gap >= kPauseMs - kDeliveryJitterMs && gap < kPauseMs + kSlackMs;
+    });
+    EXPECT_GE(within, gaps.size() * 9 / 10) << "shortest " << gaps.front() << " ms, longest " << gaps.back();
+    EXPECT_GE(gaps.front(), kPauseMs - kSlackMs);
     EXPECT_TRUE(captured().boxes.empty());
     RecordProperty("frames", (int)got.size());
     RecordProperty("flood_bytes", (int)stats.bytes_sent);
     RecordProperty("deepest_receive_queue", (int)deepest_queue);
+    RecordProperty("gaps_within_bounds", (int)within);
 }
 
 // The reader ends by itself when the line hangs up; a close at about the
