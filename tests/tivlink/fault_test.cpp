@@ -2,8 +2,6 @@
 // middle of a download, a device unplugged mid-session, a flood of incoming
 // bytes, and a close that races a reader ending on its own. Each test checks
 // what the user sees and that nothing hangs or is left behind.
-#include <time.h>
-
 #include <algorithm>
 #include <functional>
 #include <thread>
@@ -30,11 +28,6 @@ class BusFaults : public BusTest {
     int32_t join_worker(void* worker, DWORD within_ms) {
         EXPECT_EQ(WaitForSingleObject(worker, within_ms), WAIT_OBJECT_0) << "worker still running";
         return tiv_thread_join(worker);
-    }
-    size_t whole_frames() {
-        size_t n = 0;
-        for (const auto& f : bus.frames()) n += f.kind == tivsim::FrameKind::ok;
-        return n;
     }
 };
 
@@ -273,7 +266,10 @@ TEST_F(BusFaults, ExitRacingAReaderThatEndsByItself) {
         bus.drop();
         auto until = std::chrono::steady_clock::now() + 5s;
         while (!closed && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(closed) << "the close hangs";
+        if (!closed) {
+            host.detach();  // nothing left to do with a close that hangs but report it
+            FAIL() << "the close hangs";
+        }
         host.join();
         bus.replug();
     }
