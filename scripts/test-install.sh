@@ -21,12 +21,20 @@ trap cleanup EXIT
 # the line it prints.
 start_sim() {
   local n=$1
+  rm -f "$work/sim$n.json"
   "$build/tools/tivsim" --com "$n" --device 0x123456:5 --quiet --json "$work/sim$n.json" \
-    > "$work/sim$n.out" &
+    > "$work/sim$n.out" 2> "$work/sim$n.err" &
   sim_pid=$!
-  for _ in $(seq 100); do [ -s "$work/sim$n.out" ] && break; sleep 0.05; done
-  local line; line=$(head -1 "$work/sim$n.out")
-  [ -n "$line" ] || { echo "tivsim printed no line"; exit 1; }
+  # Bounded, but generous: a loaded machine can be slow to start a process.
+  for _ in $(seq 600); do
+    grep -q '^TIVLINK_COM' "$work/sim$n.out" 2>/dev/null && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  local line; line=$(grep -m1 '^TIVLINK_COM' "$work/sim$n.out" || true)
+  if [ -z "$line" ]; then
+    echo "tivsim printed no line; its errors:"; cat "$work/sim$n.err"; exit 1
+  fi
   export "$line"
 }
 stop_sim() {
