@@ -63,6 +63,7 @@ extern "C" {
 #define xd_reset _xd_reset
 #define xd_prog _xd_prog
 #define tiv_thread_join _tiv_thread_join
+#define tiv_failed_frames _tiv_failed_frames
 #define e2_data _e2_data
 #define e2_adr _e2_adr
 #define e2_len _e2_len
@@ -106,6 +107,11 @@ TIVLINK_FUNC void* TIVLINK_CALL download(uint32_t a) TIVLINK_EXPORT_NAME(downloa
 /* Waits for a download thread, releases its handle and returns its exit code
  * (what WaitForSingleObject, GetExitCodeThread and CloseHandle do on Windows). */
 TIVLINK_FUNC int32_t TIVLINK_CALL tiv_thread_join(void* handle) TIVLINK_EXPORT_NAME(tiv_thread_join);
+/* Frames not written whole (a write error, or no connection) since the library
+ * was loaded, by any thread. set_serial, set_group and firmware_reset return
+ * their usual result whatever their frames did; comparing this count before
+ * and after tells a host whether every frame of such a call went out. */
+TIVLINK_FUNC uint32_t TIVLINK_CALL tiv_failed_frames(void) TIVLINK_EXPORT_NAME(tiv_failed_frames);
 #endif
 
 /* Light output. Each returns the result of its last frame. */

@@ -5,6 +5,13 @@
 
 SerialPortInfo* spi;
 int32_t tiv_written;
+// Read by the host while a worker may be counting, hence atomic.
+static uint32_t failed_frames;
+
+static int32_t frame_failed(void) {
+    __atomic_add_fetch(&failed_frames, 1, __ATOMIC_RELAXED);
+    return -1;
+}
 
 enum : DWORD { ALL_LINE_EVENTS = 0x01FF, DEFAULT_BAUD = 9600, CONNECTION_QUEUE = 1000 };
 
@@ -41,14 +48,18 @@ int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t 
     tiv_pause_run_end();
     if (!spi) {
         MessageBeep(0xFFFFFFFF);
-        return -1;
+        return frame_failed();
     }
     frame_encode(adr, cmd, data, len);
     tiv_written = SerialWrite(spi, tiv_sendbuf, tiv_six);
     if (tiv_written != (int32_t)tiv_six) {
         MsgError("COM%d - Write Error!", spi->comnr);
-        return -1;
+        return frame_failed();
     }
     if (adr > 0xFFFF) tiv_pause(PAUSE_PHYSICAL_FRAME);
     return 0;
 }
+
+#ifndef _WIN32
+uint32_t tiv_failed_frames(void) { return __atomic_load_n(&failed_frames, __ATOMIC_RELAXED); }
+#endif

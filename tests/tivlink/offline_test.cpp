@@ -48,10 +48,12 @@ struct OfflineRow {
 
 class OfflineSend : public Offline, public testing::WithParamInterface<OfflineRow> {};
 
-TEST_P(OfflineSend, EachFrameBeepsAndNoBoxShows) {
+TEST_P(OfflineSend, EachFrameBeepsCountsAsFailedAndNoBoxShows) {
     const OfflineRow& row = GetParam();
+    uint32_t failed_before = tiv_failed_frames();
     EXPECT_EQ(row.call(), row.result);
     EXPECT_EQ(beeps, row.frames);
+    EXPECT_EQ(tiv_failed_frames() - failed_before, (uint32_t)row.frames);
     EXPECT_TRUE(boxes.empty());
 }
 

@@ -180,9 +180,11 @@ TEST_F(Connection, StalledLineReportsWriteError) {
     bus.set_stalled(true);
     Bytes big(990, 0x5A);
     int32_t result = 0;
+    uint32_t failed_before = tiv_failed_frames();
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 200 && result == 0; i++) result = tiv_frame_send(kGroupC, 0x7E, big.data(), 990);
     EXPECT_EQ(result, -1);
+    EXPECT_EQ(tiv_failed_frames() - failed_before, 1u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     ASSERT_EQ(captured().boxes.size(), 1u);
     EXPECT_EQ(captured().boxes[0], "COM4 - Write Error!");
