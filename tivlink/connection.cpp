@@ -1,12 +1,18 @@
 #include "diagnostics/diagnostics.h"
 #include "tivlink.h"
 #include "tivlink/connection.h"
+#include "tivlink/eeprom.h"
 #include "tivlink/frame.h"
+#include "tivlink/open_failure.h"
 
 SerialPortInfo* spi;
 int32_t tiv_written;
 // Read by the host while a worker may be counting, hence atomic.
 static uint32_t failed_frames;
+// Encoding and writing one frame is one step: the frame buffer, its length
+// and tiv_written exist once, and a host that sends while a download runs
+// must not mix its frame into the worker's. Pauses stay outside.
+static SRWLOCK frame_lock = SRWLOCK_INIT;
 
 static int32_t frame_failed(void) {
     __atomic_add_fetch(&failed_frames, 1, __ATOMIC_RELAXED);
@@ -18,12 +24,15 @@ enum : DWORD { ALL_LINE_EVENTS = 0x01FF, DEFAULT_BAUD = 9600, CONNECTION_QUEUE =
 int32_t init_tiv3(int32_t comnr, int32_t baud) {
     if (baud <= 0) baud = DEFAULT_BAUD;
     TIV_ASSERT(comnr>=1 && comnr<=9);
+    // A running download writes through the port record about to be freed.
+    download_stop_and_wait();
     // One connection per process: a new one replaces the old, which must let
     // go of its port first in case it is the same one.
     SerialClose(spi);
     spi = SerialOpen(comnr);
     if (!spi) {
         MsgError("Can't open COM%d at %d Bd.", comnr, baud);
+        explain_port_open_failure(comnr);
         return -1;
     }
     SerialSetBaudrate(spi, (DWORD)baud);
@@ -38,6 +47,7 @@ int32_t init_tiv3(int32_t comnr, int32_t baud) {
 }
 
 void exit_tiv3(void) {
+    download_stop_and_wait();
     tiv_pause_run_end();
     tiv_pause(PAUSE_BEFORE_CLOSE);
     SerialClose(spi);
@@ -45,14 +55,19 @@ void exit_tiv3(void) {
 }
 
 int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
+    TIV_ASSERT(data!=nullptr || len==0);
     tiv_pause_run_end();
     if (!spi) {
         MessageBeep(0xFFFFFFFF);
         return frame_failed();
     }
+    AcquireSRWLockExclusive(&frame_lock);
     frame_encode(adr, cmd, data, len);
     tiv_written = SerialWrite(spi, tiv_sendbuf, tiv_six);
-    if (tiv_written != (int32_t)tiv_six) {
+    bool whole = tiv_written == (int32_t)tiv_six;
+    ReleaseSRWLockExclusive(&frame_lock);
+    // The box waits for the user: never while holding the other sender up.
+    if (!whole) {
         MsgError("COM%d - Write Error!", spi->comnr);
         return frame_failed();
     }

@@ -12,6 +12,10 @@
 volatile int32_t e2_percent;
 volatile int32_t e2_cmd;
 uint32_t download_adr;
+// 1 from a download's start until its worker has sent its last frame. Set by
+// the host's thread, cleared by the worker; only this word says whether the
+// port record and the frame buffer still have a second user.
+static volatile int32_t worker_running;
 
 // Thread exit codes: the host can tell a download whose every frame went out
 // whole from one that met write errors.
@@ -44,9 +48,25 @@ static int32_t progress(uint32_t i) {
     return len ? (int32_t)(i * 100u / len) : 0;
 }
 
+// What every end of a worker does last: after it, the worker touches
+// nothing the host may free or reuse. The run flag goes last, since a host
+// that polls it may start the next download as soon as it reads 0.
+static DWORD worker_end(bool failed) {
+    e2_store(&e2_percent, 0);
+    e2_store(&worker_running, 0);
+    e2_store(&e2_cmd, 0);
+    return failed ? DOWNLOAD_FRAMES_FAILED : DOWNLOAD_OK;
+}
+
 DWORD WINAPI download_worker(LPVOID argument) {
     if (argument) return 0;
     uint32_t a = download_adr;
+    // A block the loader would refuse would write the device's address bytes
+    // below 16 or run past the end of the EEPROM.
+    if (!e2_block_in_range(e2_adr, e2_len)) {
+        MsgError("Transfer Error, Code: %x, %d)", e2_adr, e2_len);
+        return worker_end(true);
+    }
     bool failed = send_begin(a) != 0;
     uint32_t remaining = e2_len;
     uint32_t address = e2_adr;
@@ -58,19 +78,40 @@ DWORD WINAPI download_worker(LPVOID argument) {
         failed |= send_image_byte(a, address, e2_data[i]) != 0;
     }
     failed |= send_reset(a) != 0;
-    e2_store(&e2_percent, 0);
-    e2_store(&e2_cmd, 0);
-    return failed ? DOWNLOAD_FRAMES_FAILED : DOWNLOAD_OK;
+    return worker_end(failed);
 }
 
-void* download(uint32_t a) {
-    download_adr = a;
-    HANDLE worker = CreateThread(nullptr, 0, download_worker, nullptr, 0, nullptr);
+// The worker of a refused download: nothing to send, and a failure to report.
+static DWORD WINAPI download_refused(LPVOID) { return DOWNLOAD_FRAMES_FAILED; }
+
+static HANDLE start_thread(LPTHREAD_START_ROUTINE routine) {
+    HANDLE worker = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
     if (!worker) {
         MsgError("Fatal Error: Create Thread failed");
         exit(-1);
     }
     return worker;
+}
+
+void* download(uint32_t a) {
+    int32_t idle = 0;
+    // A second worker would share the frame buffer and the image block with
+    // the first; it still gets a handle, so the host's join works as always.
+    if (!__atomic_compare_exchange_n(&worker_running, &idle, 1, false, __ATOMIC_SEQ_CST,
+                                     __ATOMIC_SEQ_CST)) {
+        MsgError("Download refused: a download is already running.");
+        return start_thread(download_refused);
+    }
+    download_adr = a;
+    return start_thread(download_worker);
+}
+
+void download_stop_and_wait(void) {
+    if (!e2_load(&worker_running)) return;
+    e2_store(&e2_cmd, 0);
+    // Bounded by the worker itself: at most the frame in hand (its write
+    // times out after a second) and the closing reset with its pauses.
+    while (e2_load(&worker_running)) Sleep(1);
 }
 
 #ifndef _WIN32

@@ -1,5 +1,6 @@
 // Image files: the image bytes, then their EEPROM start address as four
 // bytes, most significant first.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #ifndef _WIN32
@@ -11,6 +12,7 @@
 #include "diagnostics/diagnostics.h"
 #include "tivlink.h"
 #include "tivlink/eeprom.h"
+#include "tivlink/open_failure.h"
 
 uint8_t e2_data[E2_SIZE];
 uint32_t e2_adr;
@@ -19,15 +21,24 @@ uint32_t e2_len;
 // Only a regular file is an image. The open must not wait: a FIFO without a
 // writer, or a terminal, would hold the host for ever; and what a directory
 // reports as its size depends on the file system.
-static FILE* open_image(const char* path) {
+// `reason` says why not, where the platform can tell.
+static FILE* open_image(const char* path, const char** reason) {
 #ifdef _WIN32
+    *reason = "";
     return fopen(path, "rb");
 #else
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        *reason = strerror(errno);
+        return nullptr;
+    }
     struct stat st;
-    FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
-    if (!file) close(fd);
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    FILE* file = regular ? fdopen(fd, "rb") : nullptr;
+    if (!file) {
+        *reason = regular ? strerror(errno) : "not a regular file";
+        close(fd);
+    }
     return file;
 #endif
 }
@@ -42,15 +53,17 @@ static long file_size(FILE* file) {
 // Shown as a 32-bit number, as the box has no wider conversion.
 static int32_t size_for_report(long size) { return size > INT32_MAX ? INT32_MAX : (int32_t)size; }
 
-static bool image_in_range(uint32_t start, uint32_t length) {
+bool e2_block_in_range(uint32_t start, uint32_t length) {
     // Added in 64 bits, so a start near 2^32 cannot wrap into range.
     return start >= E2_FIRST_WRITABLE && (uint64_t)start + length <= E2_SIZE;
 }
 
 int32_t load_e2_file(const char* path) {
-    FILE* file = open_image(path);
+    const char* reason = nullptr;
+    FILE* file = open_image(path, &reason);
     if (!file) {
         MsgError("Can't open file '%s'", path);
+        explain_file_open_failure(path, reason);
         return -1;
     }
     long size = file_size(file);
@@ -73,7 +86,7 @@ int32_t load_e2_file(const char* path) {
     const uint8_t* tail = content + n;
     e2_adr = (uint32_t)tail[0] << 24 | (uint32_t)tail[1] << 16 | (uint32_t)tail[2] << 8 | tail[3];
     e2_len = n;
-    if (!image_in_range(e2_adr, n)) {
+    if (!e2_block_in_range(e2_adr, n)) {
         MsgError("Transfer Error, Code: %x, %d)", e2_adr, n);
         return -1;
     }

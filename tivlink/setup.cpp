@@ -23,21 +23,8 @@ void setup_reset(uint32_t a) {
     tiv_pause(PAUSE_AFTER_RESET);
 }
 
-// Drawn from the clock-seeded generator until it is a physical address, so
-// 0x10000..0x7FFFFF; two calls in the same second give the same address.
-static int32_t generate_physical_address(void) {
-    tiv_seed_from_clock();
-    int32_t candidate;
-    do {
-        int32_t r1 = tiv_random();
-        int32_t r2 = tiv_random();
-        candidate = ((r1 * 256) ^ r2) & 0xFFFFFF;
-    } while (candidate < 0x10000);
-    return candidate;
-}
-
 int32_t set_serial(uint32_t a, int32_t nphys_adr) {
-    if (nphys_adr == 0) nphys_adr = generate_physical_address();
+    if (nphys_adr == 0) nphys_adr = tiv_generate_physical_address();
     TIV_ASSERT(nphys_adr>65535 && nphys_adr<=0xFFFFFF);
     setup_begin(a, PAUSE_SERIAL_BEGIN);
     for (int i = 0; i < 4; i++)
@@ -58,7 +45,6 @@ int32_t set_group(uint32_t a, int32_t grp_adr) {
 
 int32_t firmware_reset(uint32_t a) {
     setup_begin(a, PAUSE_SETUP_BEGIN);
-    tiv_seed_from_clock();
     uint8_t first = (uint8_t)tiv_random();
     uint8_t second = (uint8_t)tiv_random();
     (void)second;  // drawn to keep the generator's sequence; one byte is written

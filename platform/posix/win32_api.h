@@ -4,6 +4,7 @@
 // would for the case, so callers can keep their Win32 error handling.
 #pragma once
 
+#include <pthread.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -240,6 +241,14 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack_size,
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code);
 [[noreturn]] void ExitThread(DWORD exit_code);
 void Sleep(DWORD milliseconds);
+
+// Slim locks, taken exclusively only. Statically initialised, like Windows's.
+typedef struct SRWLOCK {
+    pthread_mutex_t mutex;
+} SRWLOCK, *PSRWLOCK;
+#define SRWLOCK_INIT {PTHREAD_MUTEX_INITIALIZER}
+void AcquireSRWLockExclusive(PSRWLOCK lock);
+void ReleaseSRWLockExclusive(PSRWLOCK lock);
 
 // Process and module.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);

@@ -95,6 +95,22 @@ TEST_F(SerialLine, ReaderDrainsBurstsAndStopsPromptly) {
     EXPECT_EQ(spi->hThread, nullptr);
 }
 
+TEST_F(SerialLine, ReaderTakesAtMostAHundredBytesPerWakeUp) {
+    line.write(Bytes(1000, 0x33));
+    ASSERT_TRUE(wait_queued(1000, 2000ms));
+    // The second wait cannot be armed, so the reader wakes once and ends.
+    platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 1, -1);
+    ASSERT_TRUE(SerialSetMask(spi, 0x01FF));
+    ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
+    DWORD code = STILL_ACTIVE;
+    auto end = Clock::now() + 2s;
+    while (GetExitCodeThread(spi->hThread, &code) && code == STILL_ACTIVE && Clock::now() < end)
+        Sleep(1);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(queued(), 900u);
+    SerialStopCommThread(spi);
+}
+
 TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
     // What a runtime without modem-line events does: the wait is refused.
     platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 0, -1);

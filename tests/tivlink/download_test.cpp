@@ -109,23 +109,91 @@ TEST_F(Download, WithFlagClearSendsOnlyBeginAndReset) {
     EXPECT_EQ(got[1].command, 0xFE);
 }
 
-TEST_F(Download, HostFilledBlockBeyondLimitsStaysInsideTheBlock) {
-    // A length past the block and a zero length: no read past e2_data, no
-    // division by zero.
-    e2_adr = 0xFFF0;
-    e2_len = 5000;
-    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
-    void* worker = download(kGroupC);
-    ASSERT_TRUE(bus.wait_frames(3, 5s));
-    __atomic_store_n(&e2_cmd, 0, __ATOMIC_SEQ_CST);
-    EXPECT_EQ(tiv_thread_join(worker), 0);
-    auto got = bus.frames();
-    EXPECT_EQ(got[1].payload[0], 0xFF);
-    EXPECT_EQ(got[1].payload[1], 0xF0);
+// A block the loader would refuse would overwrite the device's address in
+// EEPROM 0..15 or wrap past its end: the worker refuses it before sending.
+TEST_F(Download, BlocksOutsideTheLoaderLimitsSendNothing) {
+    struct Block {
+        uint32_t start, len;
+        const char* box;
+    };
+    for (Block b : {Block{15, 2, "Transfer Error, Code: f, 2)"}, Block{0, 0, "Transfer Error, Code: 0, 0)"},
+                    Block{2047, 2, "Transfer Error, Code: 7ff, 2)"},
+                    Block{0xFFF0, 5000, "Transfer Error, Code: fff0, 5000)"},
+                    Block{0xFFFFFFF0, 20, "Transfer Error, Code: fffffff0, 20)"}}) {
+        SCOPED_TRACE(b.box);
+        captured().boxes.clear();
+        e2_adr = b.start;
+        e2_len = b.len;
+        __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+        EXPECT_EQ(tiv_thread_join(download(kDeviceC)), 1);
+        EXPECT_EQ(e2_cmd, 0);
+        EXPECT_EQ(captured().boxes, std::vector<std::string>{b.box});
+    }
+    EXPECT_TRUE(bus.wait_idle(100ms, 2s));
+    EXPECT_EQ(bus.stats().bytes_received, 0u);
+}
 
-    e2_len = 0;
+TEST_F(Download, SecondDownloadIsRefusedAndTheFirstGoesOn) {
+    fill({1, 2, 3, 4, 5, 6}, 16);
     __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
-    EXPECT_EQ(tiv_thread_join(download(kGroupC)), 0);
+    void* first = download(kGroupAB);
+    ASSERT_TRUE(bus.wait_frames(2, 5s));
+    void* second = download(kDeviceC);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(tiv_thread_join(second), 1);
+    EXPECT_EQ(captured().boxes, std::vector<std::string>{"Download refused: a download is already running."});
+    EXPECT_EQ(tiv_thread_join(first), 0);
+    auto got = frames(8);
+    ASSERT_EQ(got.size(), 8u);
+    for (const auto& f : got) {
+        EXPECT_EQ(f.kind, tivsim::FrameKind::ok);
+        EXPECT_EQ(f.address, kGroupAB);
+    }
+    EXPECT_EQ(device(kDeviceA).eeprom[21], 6);
+}
+
+// The frames of two senders never mix on the wire, whatever the host does.
+TEST_F(Download, HostFramesDuringADownloadAllDecode) {
+    fill(Bytes(12, 0xCA), 16);
+    __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+    void* worker = download(kGroupAB);
+    size_t sent = 0;
+    while (__atomic_load_n(&e2_cmd, __ATOMIC_SEQ_CST) == 1) {
+        set_rgbx(kGroupC, 0xCBCACBCA);
+        sent += 3;
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(tiv_thread_join(worker), 0);
+    auto got = frames(14 + sent);
+    ASSERT_EQ(got.size(), 14 + sent);
+    for (const auto& f : got) EXPECT_EQ(f.kind, tivsim::FrameKind::ok);
+    EXPECT_TRUE(captured().boxes.empty());
+}
+
+// A careless host closes or reopens while its download runs: the worker is
+// stopped and waited for, so it never writes through a freed port record,
+// and the device gets its closing reset.
+TEST_F(Download, InitOrExitDuringADownloadStopItAfterItsReset) {
+    for (bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "init" : "exit");
+        fill(Bytes(40, 7), 16);
+        __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+        void* worker = download(kGroupAB);
+        ASSERT_TRUE(bus.wait_frames(bus.frames().size() + 3, 5s));
+        if (reopen) {
+            EXPECT_EQ(init_tiv3(kPort, 9600), 0);
+        } else {
+            exit_tiv3();
+        }
+        EXPECT_EQ(e2_cmd, 0);
+        EXPECT_EQ(bus.frames().back().command, 0xFE);
+        EXPECT_EQ(tiv_thread_join(worker), 0);
+        EXPECT_FALSE(device(kDeviceA).setup_mode);
+        if (!reopen) {
+            EXPECT_EQ(init_tiv3(kPort, 9600), 0);
+        }
+    }
+    EXPECT_TRUE(captured().boxes.empty());
 }
 
 TEST_F(Download, StalledLineFailsTheExitCodeAndClearsTheFlag) {

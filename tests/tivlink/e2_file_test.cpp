@@ -269,7 +269,20 @@ TEST_F(E2File, UnreadableFile) {
     ASSERT_EQ(chmod(dir.c_str(), 0711), 0);  // the child may pass through
     platform_set_box_hook(nullptr);  // the child's box goes to its standard error
     EXPECT_EXIT(load_as_nobody(path.c_str()), testing::ExitedWithCode(0),
-                ": Can't open file '" + regex_quoted(path) + "'\nresult -1\n");
+                ": Can't open file '" + regex_quoted(path) + "'\ntivlink: '" + regex_quoted(path) +
+                    "': Permission denied\nresult -1\n");
+}
+
+TEST_F(E2File, FailedOpenSaysWhyOnTheLineAfterTheBox) {
+    struct Row {
+        std::string path, reason;
+    };
+    for (const Row& row : {Row{dir + "/missing.bin", "No such file or directory"}, Row{dir, "not a regular file"}}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(load_e2_file(row.path.c_str()), -1);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "tivlink: '" + row.path + "': " + row.reason + "\n");
+    }
+    EXPECT_TRUE(block_untouched());
 }
 
 }  // namespace

@@ -4,13 +4,20 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/posix/testing.h"
 #include "sim/frame_decoder.h"
 #include "tests/support/pty_line.h"
+#include "serial/serial.h"
 #include "tivlink.h"
+#include "tivlink/random.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -81,17 +88,35 @@ TEST_F(Offline, SetupSequencesKeepTheirPausesWithoutConnection) {
     EXPECT_GE(Clock::now() - start, 250ms);
 }
 
-TEST_F(Offline, GeneratedAddressesAreRepeatableWithinASecondAndInRange) {
-    for (int i = 0; i < 3; i++) {
-        auto before = time(nullptr);
-        int32_t first = set_serial(5, 0);
-        int32_t second = set_serial(5, 0);
-        EXPECT_GE(first, 0x10000);
-        EXPECT_LE(first, 0x7FFFFF);
-        if (time(nullptr) == before) {
-            EXPECT_EQ(first, second);
-        }
+// Two devices numbered one after another must never share an address, nor
+// two tivctl processes started in the same second.
+TEST_F(Offline, GeneratedAddressesNeverRepeatInAProcessAndDifferAcrossProcesses) {
+    int32_t first = set_serial(5, 0);
+    EXPECT_NE(set_serial(5, 0), first);
+    std::set<int32_t> seen{first};
+    for (int i = 0; i < 100; i++) {
+        int32_t address = tiv_generate_physical_address();
+        EXPECT_GE(address, 0x10000);
+        EXPECT_LE(address, 0x7FFFFF);
+        EXPECT_TRUE(seen.insert(address).second) << std::hex << address;
     }
+    std::set<int32_t> across;
+    for (int child = 0; child < 6; child++) {
+        int link[2];
+        ASSERT_EQ(pipe(link), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int32_t drawn = tiv_generate_physical_address();
+            _exit(write(link[1], &drawn, sizeof drawn) == sizeof drawn ? 0 : 1);
+        }
+        close(link[1]);
+        int32_t drawn = 0;
+        EXPECT_EQ(read(link[0], &drawn, sizeof drawn), (ssize_t)sizeof drawn);
+        close(link[0]);
+        waitpid(pid, nullptr, 0);
+        across.insert(drawn);
+    }
+    EXPECT_EQ(across.size(), 6u);
 }
 
 TEST_F(Offline, ExitWithoutConnectionStillPauses) {
@@ -113,6 +138,56 @@ TEST_F(Offline, OpenOfMissingPortReportsAndStaysClosed) {
     EXPECT_EQ(tiv_frame_send(1, 0xFE, nullptr, 0), -1);
     EXPECT_EQ(beeps, 1);
     unsetenv("TIVLINK_COM3");
+}
+
+// The box reads the same for every failed open; the line after it on
+// standard error tells the user which device and why.
+std::string open_failure_line(const std::string& device) {
+    setenv("TIVLINK_COM3", device.c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(init_tiv3(3, 0), -1);
+    unsetenv("TIVLINK_COM3");
+    return testing::internal::GetCapturedStderr();
+}
+
+TEST_F(Offline, FailedOpensNameTheDeviceAndTheReason) {
+    std::string file = testing::TempDir() + "not_a_tty_" + std::to_string(getpid());
+    fclose(fopen(file.c_str(), "w"));
+    PtyLine held(6);
+    SerialPortInfo* holder = SerialOpen(held.comnr);
+    ASSERT_NE(holder, nullptr);
+    std::string me = "in use by process " + std::to_string(getpid()) + " (";
+    struct Row {
+        std::string device, reason;
+    };
+    for (const Row& row : {Row{"/nonexistent/tty", "no such device"}, Row{file, "not a serial device"},
+                           Row{"/dev/null", "not a serial device"}, Row{held.slave_path, me}}) {
+        std::string want = "tivlink: COM3 is " + row.device + " (TIVLINK_COM3): " + row.reason;
+        EXPECT_EQ(open_failure_line(row.device).rfind(want, 0), 0u) << want;
+    }
+    SerialClose(holder);
+    unlink(file.c_str());
+    if (geteuid() != 0) return;
+    // The same pty, closed to a user outside its group.
+    ASSERT_EQ(chown(held.slave_path.c_str(), 0, 20), 0);
+    ASSERT_EQ(chmod(held.slave_path.c_str(), 0660), 0);
+    int link[2];
+    ASSERT_EQ(pipe(link), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(link[1], STDERR_FILENO);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        setenv("TIVLINK_COM3", held.slave_path.c_str(), 1);
+        _exit(init_tiv3(3, 0) == -1 ? 0 : 1);
+    }
+    close(link[1]);
+    char text[512] = {};
+    ssize_t got = read(link[0], text, sizeof text - 1);
+    close(link[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_GT(got, 0);
+    EXPECT_NE(std::string(text).find(": permission denied; the user needs to be in the '"), std::string::npos) << text;
 }
 
 TEST_F(Offline, DownloadWithoutConnectionFailsItsExitCode) {
@@ -168,7 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
         FatalRow{"physical_max", [] { set_serial(1, INT32_MAX); },
                  "nphys_adr>65535 && nphys_adr<=0xFFFFFF': setup.cpp"},
-        FatalRow{"group_negative", [] { set_group(1, -1); }, "grp_adr>0 && grp_adr<=255': setup.cpp"}),
+        FatalRow{"group_negative", [] { set_group(1, -1); }, "grp_adr>0 && grp_adr<=255': setup.cpp"},
+        FatalRow{"null_payload", [] { tiv_frame_send(1, 0x7E, nullptr, 3); },
+                 "data!=nullptr \\|\\| len==0': connection.cpp"}),
     [](const testing::TestParamInfo<FatalRow>& info) { return std::string(info.param.name); });
 
 // The same stops with a connection open on a line the test reads, to see
