@@ -77,8 +77,10 @@ TEST(Tivctl, LibraryFailureExitsOneWithTheLibrarysLine) {
                                   {{"TIVLINK_COM3", "/nonexistent/tty"}});
     EXPECT_EQ(r.status, 1);
     const auto lines = lines_of(r.err);
-    ASSERT_EQ(lines.size(), 1u) << r.err;
+    // The box, then the library's line that names the device and the reason.
+    ASSERT_EQ(lines.size(), 2u) << r.err;
     EXPECT_NE(lines[0].find("Can't open COM3 at 19200 Bd."), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "tivlink: COM3 is /nonexistent/tty (TIVLINK_COM3): no such device");
 }
 
 TEST(Tivctl, MissingImageFileFailsBeforeThePortIsOpened) {
