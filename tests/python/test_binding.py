@@ -78,7 +78,7 @@ def test_download_reports_progress_and_fills_the_eeprom(sim):
         download = bus.download(GROUP_AB)
         seen = list(download)
     assert seen[0] == 0 and seen[-1] == 100
-    assert seen == sorted(seen)
+    assert seen == sorted(set(seen))
     assert (download.state, download.bytes_sent, download.wait()) == ("completed", 4, "completed")
     eeprom = bytes.fromhex(device(sim.state(), DEVICE_A)["eeprom"])
     assert eeprom[100:104] == b"\x01\xca\xcb\x04"

@@ -337,10 +337,11 @@ class Download:
         try:
             last = None
             while self.running:
-                percent = self.percent
-                if percent != last:
-                    last = percent
-                    yield percent
+                # The worker resets its progress to 0 as it ends: keep the highest.
+                self._seen = max(self._seen, self._lib.e2_percent.value)
+                if self._seen != last:
+                    last = self._seen
+                    yield last
                 time.sleep(self._poll)
         finally:
             self._end(stop=True)
