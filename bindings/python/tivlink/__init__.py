@@ -199,7 +199,7 @@ class Bus:
         result = getattr(lib, operation)(*args)
         if lib.failed_frames and lib.failed_frames() != before:
             raise TivlinkError(f"{what}: some frames were not written whole")
-        return result
+        return int(result)
 
     def set_serial(self, address: int, new_address: int = 0) -> int:
         """Gives the device at `address` the physical address `new_address`
@@ -235,7 +235,7 @@ class Bus:
 
     @property
     def image_address(self) -> int:
-        return self._lib.e2_adr.value
+        return int(self._lib.e2_adr.value)
 
     @image_address.setter
     def image_address(self, value: int) -> None:
@@ -244,7 +244,7 @@ class Bus:
 
     @property
     def image_length(self) -> int:
-        return self._lib.e2_len.value
+        return int(self._lib.e2_len.value)
 
     @image_length.setter
     def image_length(self, value: int) -> None:

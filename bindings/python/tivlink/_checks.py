@@ -23,8 +23,8 @@ def integer(value: Any, name: str) -> int:
 def in_range(value: Any, name: str, low: int, high: int, hexadecimal: bool = False) -> int:
     number = integer(value, name)
     if not low <= number <= high:
-        shown = (lambda n: f"{n:#x}") if hexadecimal else str
-        raise ValueError(f"{name} must lie in {shown(low)}..{shown(high)}, not {shown(number)}")
+        form = "#x" if hexadecimal else "d"
+        raise ValueError(f"{name} must lie in {low:{form}}..{high:{form}}, not {number:{form}}")
     return number
 
 

@@ -3,7 +3,7 @@
 import ctypes
 import os
 import sys
-from typing import Any, Iterator, Optional
+from typing import Any, Callable, Iterator, Optional
 
 _IS_WINDOWS = sys.platform == "win32"
 _SONAME = "tivlink.dll" if _IS_WINDOWS else "libtivlink.so.1"
@@ -42,14 +42,14 @@ def load(path: Optional[str] = None) -> Any:
     raise OSError("tivlink library not found; tried " + "; ".join(errors))
 
 
-def _function(lib, name, restype, *argtypes):
+def _function(lib: Any, name: str, restype: Any, *argtypes: Any) -> Any:
     fn = getattr(lib, name)
     fn.restype = restype
     fn.argtypes = list(argtypes)
     return fn
 
 
-def _declare(lib):
+def _declare(lib: ctypes.CDLL) -> Any:
     i32, u32, ptr = ctypes.c_int32, ctypes.c_uint32, ctypes.c_void_p
     api = type("TivlinkLibrary", (), {})()
     api.handle = lib
@@ -78,22 +78,24 @@ def _declare(lib):
     return api
 
 
-def _thread_joiner(lib):
+def _thread_joiner(lib: ctypes.CDLL) -> Callable[[Any], int]:
     """Waits for a download thread, releases its handle, returns its exit code."""
     if not _IS_WINDOWS:
-        return _function(lib, "_tiv_thread_join", ctypes.c_int32, ctypes.c_void_p)
-    kernel32 = ctypes.WinDLL("kernel32")
+        joiner: Callable[[Any], int] = _function(lib, "_tiv_thread_join", ctypes.c_int32,
+                                                 ctypes.c_void_p)
+        return joiner
+    kernel32 = getattr(ctypes, "WinDLL")("kernel32")  # absent from ctypes elsewhere
     wait = _function(kernel32, "WaitForSingleObject", ctypes.c_uint32, ctypes.c_void_p,
                      ctypes.c_uint32)
     exit_code = _function(kernel32, "GetExitCodeThread", ctypes.c_int32, ctypes.c_void_p,
                           ctypes.POINTER(ctypes.c_uint32))
     close = _function(kernel32, "CloseHandle", ctypes.c_int32, ctypes.c_void_p)
 
-    def join(handle):
+    def join(handle: Any) -> int:
         wait(handle, 0xFFFFFFFF)
         code = ctypes.c_uint32(0)
         exit_code(handle, ctypes.byref(code))
         close(handle)
-        return code.value
+        return int(code.value)
 
     return join
