@@ -123,7 +123,7 @@ class Bus:
                                    "close that Bus first")
             self._lib = load_library(library)
             _check(self._lib.init_tiv3(self.port, self.baud),
-                   f"opening COM{self.port} at {self.baud} Bd")
+                   f"opening COM{self.port} at {self.baud if self.baud > 0 else 9600} Bd")
             self._open = True
             _open_bus = self
 
