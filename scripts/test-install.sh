@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Proves the installed forms: an install prefix that C (pkg-config) and C++
 # (find_package) hosts build against, the .deb installed for real with
-# tivctl on the path, and the Python example, each run against tivsim.
+# tivctl on the path, and the Python package (the example from the prefix,
+# the binding's tests from the .deb), each run against tivsim.
 # Usage: test-install.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "$1")
+repo=$(pwd)
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {
@@ -66,6 +68,15 @@ expect_frames "$work/sim6.json" 12
 echo "install: C++ host built with find_package(tivlink) ran against tivsim"
 unset PKG_CONFIG_PATH
 
+# Python from the install prefix: the package finds the prefix's own library.
+start_sim 6
+env -u TIVLINK_LIBRARY PYTHONPATH="$prefix/lib/python3/dist-packages" /usr/bin/python3 -c \
+  "import tivlink; tivlink.load_library(); assert '$prefix/lib/libtivlink.so' in open('/proc/self/maps').read()"
+(cd "$work" && env -u TIVLINK_LIBRARY PYTHONPATH="$prefix/lib/python3/dist-packages" \
+  /usr/bin/python3 "$repo/examples/python/demo.py" 6 0x123456 | tail -1 | grep -qx done)
+stop_sim
+echo "install: the Python example ran from the install prefix against tivsim"
+
 # The Debian package, installed for real.
 (cd "$build" && cpack -G DEB > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$build"/packages/tivlink_*.deb | head -1)
@@ -76,7 +87,12 @@ cc examples/c/host.c $(pkg-config --cflags --libs tivlink) -o "$work/c_host_deb"
 start_sim 6
 "$work/c_host_deb" 6 0x123456 | grep -qx done
 stop_sim
-start_sim 6
-env -u TIVLINK_LIBRARY PYTHONPATH=bindings/python /usr/bin/python3 examples/python/demo.py 6 0x123456 | tail -1 | grep -qx done
-stop_sim
-echo "install: $(basename "$deb") installed; tivctl --help, pkg-config build and the Python example ran"
+echo "install: $(basename "$deb") installed; tivctl --help and a pkg-config build ran"
+# The binding's tests against the installed package: no variable, and away
+# from the source tree, whose tivlink/ folder is not the package.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+(cd "$work" && unset TIVLINK_LIBRARY PYTHONPATH &&
+  /usr/bin/python3 -c "import tivlink; assert tivlink.__file__ == '/usr/lib/python3/dist-packages/tivlink/__init__.py', tivlink.__file__" &&
+  TIVSIM="$build/tools/tivsim" TIVLINK_VERSION="$version" \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider "$repo/tests/python")
+echo "install: the binding's tests passed against the package from the .deb"

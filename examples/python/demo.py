@@ -7,15 +7,18 @@ import sys
 import tivlink
 
 
-def main():
+def main() -> None:
     if len(sys.argv) != 3:
         sys.exit(f"usage: {sys.argv[0]} PORT ADDRESS")
     port, address = int(sys.argv[1]), int(sys.argv[2], 0)
     with tivlink.Bus(port, baud=115200) as bus:
         bus.set_rgbx(address, "#20406080")
         bus.set_image(b"tivlink", address=64)
-        for percent in bus.download(address):
+        download = bus.download(address)
+        for percent in download:
             print(f"download {percent:3d}%", flush=True)
+        if download.wait() != "completed":
+            sys.exit(f"download {download.state} after {download.bytes_sent} bytes")
     print("done")
 
 

@@ -1,16 +1,15 @@
-"""Fixtures: the binding on the library under test, and tivsim in a process
-of its own as the bus."""
+"""Fixtures: tivsim in a process of its own as the bus. The binding under
+test is whichever `import tivlink` finds: the source tree through PYTHONPATH
+(ctest), or the installed package (scripts/test-install.sh)."""
 
 import json
 import os
 import signal
 import subprocess
-import sys
 
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "bindings", "python"))
 
 TIVSIM = os.environ.get("TIVSIM", os.path.join(ROOT, "build", "linux", "tools", "tivsim"))
 
@@ -31,6 +30,11 @@ class SimProcess:
         self.path = path
         os.environ[name] = path
         self._state = None
+
+    def kill(self):
+        """The bus goes away: from now on every frame fails."""
+        self.process.kill()
+        self.process.wait()
 
     def state(self):
         if self._state is None:

@@ -1,51 +1,55 @@
 """Finding and declaring the tivlink shared library (ctypes, no build step)."""
 
 import ctypes
-import ctypes.util
 import os
 import sys
+from typing import Any, Callable, Iterator, Optional
 
 _IS_WINDOWS = sys.platform == "win32"
-_FILE_NAMES = ["tivlink.dll"] if _IS_WINDOWS else ["libtivlink.so", "libtivlink.so.1"]
+_SONAME = "tivlink.dll" if _IS_WINDOWS else "libtivlink.so.1"
 
 
-def _candidates():
+def _candidates() -> Iterator[str]:
     override = os.environ.get("TIVLINK_LIBRARY")
     if override:
         yield override
         return
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in _FILE_NAMES:
-        yield os.path.join(here, name)
-    found = ctypes.util.find_library("tivlink")
-    if found:
-        yield found
-    yield from _FILE_NAMES  # the system's own search path
+    if _IS_WINDOWS:
+        yield os.path.join(here, _SONAME)
+    elif os.path.basename(os.path.dirname(here)) in ("dist-packages", "site-packages"):
+        # Installed under <prefix>/lib/python3/dist-packages: the library of
+        # the same install, in <prefix>/lib, before any other on the system.
+        yield os.path.normpath(os.path.join(here, "..", "..", "..", _SONAME))
+    yield _SONAME  # the loader's own search, by soname
 
 
-def load(path=None):
-    """Loads the library from `path`, $TIVLINK_LIBRARY, next to this package,
-    or the system path, and declares every export's types."""
+def load(path: Optional[str] = None) -> Any:
+    """Loads the library from `path`, $TIVLINK_LIBRARY, the install this
+    package belongs to, or by its soname, and declares every export's types."""
     errors = []
     for candidate in [path] if path else _candidates():
         if os.path.sep in candidate and not os.path.exists(candidate):
             errors.append(f"{candidate}: not found")
             continue
         try:
-            return _declare(ctypes.CDLL(candidate))
+            api = _declare(ctypes.CDLL(candidate))
         except OSError as exc:
             errors.append(f"{candidate}: {exc}")
+            continue
+        api.path = candidate
+        return api
     raise OSError("tivlink library not found; tried " + "; ".join(errors))
 
 
-def _function(lib, name, restype, *argtypes):
+def _function(lib: Any, name: str, restype: Any, *argtypes: Any) -> Any:
     fn = getattr(lib, name)
     fn.restype = restype
     fn.argtypes = list(argtypes)
     return fn
 
 
-def _declare(lib):
+def _declare(lib: ctypes.CDLL) -> Any:
     i32, u32, ptr = ctypes.c_int32, ctypes.c_uint32, ctypes.c_void_p
     api = type("TivlinkLibrary", (), {})()
     api.handle = lib
@@ -68,25 +72,30 @@ def _declare(lib):
     api.e2_percent = ctypes.c_int32.in_dll(lib, "_e2_percent")
     api.e2_cmd = ctypes.c_int32.in_dll(lib, "_e2_cmd")
     api.join_thread = _thread_joiner(lib)
+    # Linux only: without it, failed frames of the setup operations go unseen.
+    api.failed_frames = (None if _IS_WINDOWS
+                         else _function(lib, "_tiv_failed_frames", ctypes.c_uint32))
     return api
 
 
-def _thread_joiner(lib):
+def _thread_joiner(lib: ctypes.CDLL) -> Callable[[Any], int]:
     """Waits for a download thread, releases its handle, returns its exit code."""
     if not _IS_WINDOWS:
-        return _function(lib, "_tiv_thread_join", ctypes.c_int32, ctypes.c_void_p)
-    kernel32 = ctypes.WinDLL("kernel32")
+        joiner: Callable[[Any], int] = _function(lib, "_tiv_thread_join", ctypes.c_int32,
+                                                 ctypes.c_void_p)
+        return joiner
+    kernel32 = getattr(ctypes, "WinDLL")("kernel32")  # absent from ctypes elsewhere
     wait = _function(kernel32, "WaitForSingleObject", ctypes.c_uint32, ctypes.c_void_p,
                      ctypes.c_uint32)
     exit_code = _function(kernel32, "GetExitCodeThread", ctypes.c_int32, ctypes.c_void_p,
                           ctypes.POINTER(ctypes.c_uint32))
     close = _function(kernel32, "CloseHandle", ctypes.c_int32, ctypes.c_void_p)
 
-    def join(handle):
+    def join(handle: Any) -> int:
         wait(handle, 0xFFFFFFFF)
         code = ctypes.c_uint32(0)
         exit_code(handle, ctypes.byref(code))
         close(handle)
-        return code.value
+        return int(code.value)
 
     return join
