@@ -8,10 +8,12 @@
 //   @frames <port> <step>   the bus side checks what <step> sent
 //   @stall|@resume <port>, @feed <port> <n>: the bus side acts, then answers
 //                           "go" on standard input
-// Usage: uart_guest PORT_NAME COMNR DEVICE   |   uart_guest --open COMNR
+// Usage: uart_guest PORT_NAME COMNR DEVICE   |   uart_guest --open COMNR DEVICE UID
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -132,14 +134,29 @@ std::pair<long, long> reader_io() {
 
 int open_probe() { return open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); }
 
-bool second_open_refused() {
-    std::string nr = std::to_string(comnr);
-    const char* argv[] = {"/uart_guest", "--open", nr.c_str(), nullptr};
+// Another process tries the open port: as root, whom TIOCEXCL lets through
+// and only the lock stops, and as an ordinary user, whom TIOCEXCL itself
+// refuses (the plain open then fails with EBUSY).
+bool second_open_refused(uid_t uid) {
+    std::string nr = std::to_string(comnr), id = std::to_string(uid);
+    const char* argv[] = {"/uart_guest", "--open", nr.c_str(), device.c_str(), id.c_str(), nullptr};
     pid_t pid;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return false;
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int try_second_open(int comnr_arg, const char* path, uid_t uid) {
+    if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) return 2;
+    SerialPortInfo* spi = SerialOpen(comnr_arg);
+    SerialClose(spi);
+    if (spi) return 1;
+    if (uid == 0) return 0;
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    bool busy = fd < 0 && errno == EBUSY;
+    if (fd >= 0) close(fd);
+    return busy ? 0 : 3;
 }
 
 void check_line_after_init(int fd) {
@@ -367,7 +384,9 @@ int run() {
     check(init_tiv3(comnr, 0) == 0, "_init_tiv3(" + std::to_string(comnr) + ", 0)");
     int fd = open_probe();
     check_line_after_init(fd);
-    check(second_open_refused(), "second open from another process refused");
+    check(second_open_refused(0), "second open from another process refused (root: by the lock)");
+    chmod(device.c_str(), 0666);
+    check(second_open_refused(65534), "second open from another process refused (other user: by TIOCEXCL)");
     check_drain(fd);
     light_and_setup();
     downloads();
@@ -399,13 +418,9 @@ int run() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && strcmp(argv[1], "--open") == 0) {
-        SerialPortInfo* spi = SerialOpen(atoi(argv[2]));
-        SerialClose(spi);
-        return spi ? 1 : 0;
-    }
+    if (argc == 5 && strcmp(argv[1], "--open") == 0) return try_second_open(atoi(argv[2]), argv[3], uid_t(atoi(argv[4])));
     if (argc != 4) {
-        fprintf(stderr, "usage: uart_guest PORT_NAME COMNR DEVICE | uart_guest --open COMNR\n");
+        fprintf(stderr, "usage: uart_guest PORT_NAME COMNR DEVICE | uart_guest --open COMNR DEVICE UID\n");
         return 2;
     }
     port = argv[1];
