@@ -10,11 +10,12 @@ build=$(realpath "$1")
 budget=150  # seconds for boot and checks together; a run takes well under
 
 qemu=$(command -v qemu-system-x86_64 || true)
-kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1 || true)
-if [ -z "$qemu" ] || [ -z "$kernel" ] || ! "$qemu" -version >/dev/null 2>&1; then
-  echo "uart: skipped: QEMU cannot start here (qemu-system-x86_64 or /boot/vmlinuz-* missing)"
+if [ -z "$qemu" ] || ! "$qemu" -version >/dev/null 2>&1; then
+  echo "uart: skipped: QEMU cannot start here (no working qemu-system-x86_64)"
   exit 0
 fi
+kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1 || true)
+[ -n "$kernel" ] || { echo "uart: no kernel in /boot (linux-image-amd64 is not installed)"; exit 1; }
 version=${kernel#/boot/vmlinuz-}
 modules=/lib/modules/$version
 busybox=$(dpkg -L busybox-static 2>/dev/null | grep -m1 '/bin/busybox$' || true)
@@ -38,12 +39,17 @@ cp "$busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
 cp "$guest" "$root/uart_guest"
 load=()
-for target in kernel/drivers/usb/host/xhci-pci.ko kernel/drivers/usb/serial/ftdi_sio.ko; do
-  deps=$(grep "^$target:" "$modules/modules.dep" | cut -d: -f2)
-  for m in $(echo "$deps" | tr ' ' '\n' | tac) "$target"; do
+for target in kernel/drivers/usb/host/xhci-pci kernel/drivers/usb/serial/ftdi_sio; do
+  line=$(grep -E "^$target\.ko(\.xz|\.zst)?:" "$modules/modules.dep") || { echo "uart: $target not in $modules"; exit 1; }
+  for m in $(echo "${line#*:}" | tr ' ' '\n' | tac) "${line%%:*}"; do
     [[ " ${load[*]:-} " == *" $m "* ]] && continue
     load+=("$m")
-    cp "$modules/$m" "$root/lib/modules/"
+    name=${m##*/}
+    case $m in  # busybox insmod takes plain modules
+      *.xz) xz -dc "$modules/$m" >"$root/lib/modules/${name%.xz}" ;;
+      *.zst) zstd -qdc "$modules/$m" >"$root/lib/modules/${name%.zst}" ;;
+      *) cp "$modules/$m" "$root/lib/modules/" ;;
+    esac
   done
 done
 {
@@ -51,11 +57,11 @@ done
   echo 'export PATH=/bin'
   echo 'busybox mount -t proc proc /proc; busybox mount -t sysfs sys /sys'
   echo 'busybox mount -t devtmpfs dev /dev; busybox mount -t tmpfs tmp /tmp'
-  for m in "${load[@]}"; do echo "busybox insmod /lib/modules/${m##*/}"; done
+  for m in "${load[@]}"; do m=${m##*/}; echo "busybox insmod /lib/modules/${m%.ko*}.ko"; done
   cat <<'INIT'
 echo  # the firmware's screen codes end on a line of their own
 i=0; while [ ! -e /dev/ttyUSB0 ] && [ $i -lt 100 ]; do busybox sleep 0.1; i=$((i+1)); done
-echo "@info guest: ready $(busybox cut -d' ' -f1 /proc/uptime) s after boot"
+echo "@info guest: ready $(busybox cut -d' ' -f1 /proc/uptime) s after boot, clock $(busybox cat /sys/devices/system/clocksource/clocksource0/current_clocksource)"
 /uart_guest ttyS1 2 /dev/ttyS1 || echo "@fail ttyS1 the test host ended with status $?"
 TIVLINK_COM3=/dev/ttyUSB0 /uart_guest ttyUSB0 3 /dev/ttyUSB0 || echo "@fail ttyUSB0 the test host ended with status $?"
 echo "@info guest: done $(busybox cut -d' ' -f1 /proc/uptime) s after boot"

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -120,10 +121,15 @@ std::string describe(const DecodedFrame& f) {
 // Pauses are never short; above them a TCG guest may be late by a lot.
 constexpr int kGenerousMs = 1500;
 
+struct Margins {
+    long least = 0, most = 0;  // ms above each pause's minimum, over the pauses of a step
+};
+
 std::optional<std::string> mismatch(const std::vector<DecodedFrame>& got, const std::vector<Want>& want,
-                                    size_t skip) {
+                                    size_t skip, Margins& margins) {
     if (got.size() < want.size() + skip)
         return std::to_string(got.size() - skip) + " frames, expected " + std::to_string(want.size());
+    margins = {kGenerousMs, 0};
     for (size_t i = 0; i < want.size(); ++i) {
         const DecodedFrame& f = got[skip + i];
         const Want& w = want[i];
@@ -134,6 +140,8 @@ std::optional<std::string> mismatch(const std::vector<DecodedFrame>& got, const 
         if (gap < w.min_gap_ms || gap > w.min_gap_ms + kGenerousMs)
             return "pause before frame " + std::to_string(i + 1) + " was " + std::to_string(gap) +
                    " ms, expected " + std::to_string(w.min_gap_ms) + " ms or a little more";
+        margins.least = std::min(margins.least, gap - w.min_gap_ms);
+        margins.most = std::max(margins.most, gap - w.min_gap_ms);
     }
     return std::nullopt;
 }
@@ -164,9 +172,11 @@ void check_step(Port& port, const std::string& step) {
         result(false, port.name, step + ": frames: " + what);
         return;
     }
-    auto bad = mismatch(got, want, skip);
+    Margins margins;
+    auto bad = mismatch(got, want, skip, margins);
     std::string text = step + ": " + std::to_string(want.size()) + " frames byte for byte";
-    if (want.size() > 1) text += ", pauses held";
+    if (want.size() > 1 && !bad)
+        text += ", pauses held (+" + std::to_string(margins.least) + "..+" + std::to_string(margins.most) + " ms)";
     result(!bad, port.name, text + (bad ? ": " + *bad : ""));
 }
 

@@ -101,8 +101,9 @@ std::string driver_and_type() {
     ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
     std::string driver = n > 0 ? std::string(link, n) : "none";
     driver = driver.substr(driver.rfind('/') + 1);
+    if (name.rfind("ttyS", 0) != 0) return "driver " + driver;
     std::string type = "-";
-    if (name.rfind("ttyS", 0) == 0) {
+    {
         std::istringstream table(read_file("/proc/tty/driver/serial"));
         std::string line, prefix = name.substr(4) + ": uart:";
         while (std::getline(table, line))
@@ -383,6 +384,7 @@ int run() {
     int threads = count_entries("/proc/self/task"), fds = count_entries("/proc/self/fd");
     check(init_tiv3(comnr, 0) == 0, "_init_tiv3(" + std::to_string(comnr) + ", 0)");
     int fd = open_probe();
+    int threads_open = count_entries("/proc/self/task");
     check_line_after_init(fd);
     check(second_open_refused(0), "second open from another process refused (root: by the lock)");
     chmod(device.c_str(), 0666);
@@ -402,7 +404,8 @@ int run() {
     int threads_after = count_entries("/proc/self/task"), fds_after = count_entries("/proc/self/fd");
     check(threads_after == threads && fds_after == fds,
           "_exit_tiv3 leaves " + std::to_string(threads_after) + " threads and " + std::to_string(fds_after) +
-              " descriptors (before _init_tiv3: " + std::to_string(threads) + " and " + std::to_string(fds) + ")");
+              " descriptors (before _init_tiv3: " + std::to_string(threads) + " and " + std::to_string(fds) +
+              "; threads while open: " + std::to_string(threads_open) + ")");
 
     check(init_tiv3(comnr, 14400) == 0, "_init_tiv3(" + std::to_string(comnr) + ", 14400)");
     fd = open_probe();
