@@ -80,7 +80,7 @@ start=$(date +%s%N)
   -device qemu-xhci \
   -chardev socket,id=u2,path="$work/ttyUSB0.sock",server=on,wait=on -device usb-serial,chardev=u2 \
   -kernel "$kernel" -initrd "$work/initramfs.gz" \
-  -append "console=ttyS0 quiet loglevel=1 panic=-1" >"$work/qemu.log" 2>&1 &
+  -append "console=ttyS0 quiet loglevel=1 panic=-1 clocksource=hpet" >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
 
 status=0
