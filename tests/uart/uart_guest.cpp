@@ -344,6 +344,12 @@ void serial_layer() {
     check(spi != nullptr, "SerialOpen");
     if (!spi) return;
     int fd = open_probe();
+    // The tty keeps its settings between opens; the last connection ran at 14400.
+    LineState opened = probe_line(fd);
+    check(opened.ok && opened.out_speed == 9600 && opened.data_bits == 8 && !opened.parity && !opened.two_stop &&
+              !opened.rtscts && !opened.xon_xoff && (opened.modem & tiocm_dtr()) && (opened.modem & tiocm_rts()),
+          "SerialOpen after a connection at 14400: 9600 8N1, no flow control, DTR and RTS on (TCGETS2: " +
+              std::to_string(opened.out_speed) + ")");
     bool set = SerialSetBreak(spi);
     std::string lcr;
     if (device == "/dev/ttyS1") {  // the line control register's break bit, read from the UART itself
