@@ -43,7 +43,6 @@ constexpr uint32_t kColour = 0xCACB00FF;  // start and escape bytes exercise the
 std::string port;
 int comnr = 0;
 std::string device;
-int passed_here = 0;
 
 double now_ms() {
     timespec ts{};
@@ -65,7 +64,6 @@ void say(const std::string& line) {
 
 void check(bool ok, const std::string& text) {
     say(std::string(ok ? "@ok " : "@fail ") + port + " " + text);
-    passed_here += ok;
 }
 
 // Waits for the bus side's "go" on the console.
