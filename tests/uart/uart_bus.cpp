@@ -6,6 +6,7 @@
 // Usage: uart_bus DIR SECONDS   (DIR holds console.sock, ttyS1.sock, ttyUSB0.sock)
 #include <poll.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -303,10 +304,12 @@ int main(int argc, char** argv) {
     }
     std::string dir = argv[1];
     int seconds = atoi(argv[2]);
-    // Arrival times are the pauses' evidence; a loaded host must not delay our reads.
+    // Arrival times are the pauses' evidence: a loaded host must neither delay
+    // our reads nor page us out between them.
     sched_param param{};
-    param.sched_priority = 10;
-    sched_setscheduler(0, SCHED_FIFO, &param);
+    param.sched_priority = 50;
+    if (sched_setscheduler(0, SCHED_FIFO, &param) != 0 || mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+        printf("NOTE bus side: no real-time priority or locked memory; pauses are timed less exactly\n");
 
     Run run;
     run.log.open(dir + "/console.log");
