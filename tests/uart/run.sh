@@ -62,8 +62,10 @@ done
 echo  # the firmware's screen codes end on a line of their own
 i=0; while [ ! -e /dev/ttyUSB0 ] && [ $i -lt 100 ]; do busybox sleep 0.1; i=$((i+1)); done
 echo "@info guest: ready $(busybox cut -d' ' -f1 /proc/uptime) s after boot, clock $(busybox cat /sys/devices/system/clocksource/clocksource0/current_clocksource)"
-/uart_guest ttyS1 2 /dev/ttyS1 || echo "@fail ttyS1 the test host ended with status $?"
-TIVLINK_COM3=/dev/ttyUSB0 /uart_guest ttyUSB0 3 /dev/ttyUSB0 || echo "@fail ttyUSB0 the test host ended with status $?"
+# The test host's boxes and fatal stops go to /tmp/boxes; shown when it fails.
+/uart_guest ttyS1 2 /dev/ttyS1 || { echo "@fail ttyS1 the test host ended with status $?"; busybox cat /tmp/boxes; }
+TIVLINK_COM3=/dev/ttyUSB0 /uart_guest ttyUSB0 3 /dev/ttyUSB0 ||
+  { echo "@fail ttyUSB0 the test host ended with status $?"; busybox cat /tmp/boxes; }
 echo "@info guest: done $(busybox cut -d' ' -f1 /proc/uptime) s after boot"
 echo @done
 busybox poweroff -f
