@@ -11,6 +11,7 @@ packages=(
   python3 python3-serial python3-pytest
   clang llvm valgrind
   wine wine32:i386
+  qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
 )
 
 missing=()

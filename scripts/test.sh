@@ -17,6 +17,8 @@ bash scripts/check-windows-zip.sh build/windows
 ctest --preset linux -j "$jobs"
 # The DLL itself under Wine, against the simulated bus.
 bash tests/wine/run.sh build/linux build/windows
+# The library on real serial drivers: a 16550A and an FTDI adapter in a QEMU guest.
+bash tests/uart/run.sh build/linux
 # The installed forms: prefix, .deb, C, C++ and Python hosts.
 bash scripts/test-install.sh build/linux
 # Sanitizer suites, bounded fuzz runs, valgrind cycles (scripts/reliability.sh --long for more).
