@@ -244,6 +244,7 @@ void on_line(Run& run, const std::string& line) {
         result(verb == "@ok", name, rest);
     } else if (verb == "@begin") {
         port.frames.clear();
+        answer(run);
     } else if (verb == "@frames") {
         check_step(port, rest);
     } else if (verb == "@stall") {

@@ -6,8 +6,8 @@
 //   @note <port> <text>     something that could not be checked, and why
 //   @begin <port> <step>    frames from here on belong to <step>
 //   @frames <port> <step>   the bus side checks what <step> sent
-//   @stall|@resume <port>, @feed <port> <n>: the bus side acts, then answers
-//                           "go" on standard input
+//   @begin, @stall|@resume <port>, @feed <port> <n>: the bus side acts, then
+//                           answers "go" on standard input
 // Usage: uart_guest PORT_NAME COMNR DEVICE   |   uart_guest --open COMNR DEVICE UID
 #include <dirent.h>
 #include <errno.h>
@@ -66,14 +66,26 @@ void check(bool ok, const std::string& text) {
     say(std::string(ok ? "@ok " : "@fail ") + port + " " + text);
 }
 
-// Waits for the bus side's "go" on the console.
-void ask(const std::string& request) {
-    say("@" + request + " " + port);
+void await_go() {
     char line[64];
     if (!fgets(line, sizeof line, stdin)) {
         say("@fail " + port + " console closed while waiting for the bus side");
         exit(1);
     }
+}
+
+// Waits for the bus side's "go" on the console.
+void ask(const std::string& request) {
+    say("@" + request + " " + port);
+    await_go();
+}
+
+// The console and the port reach the bus side by separate ways, so a step's
+// first frame could overtake its announcement: the step starts only once the
+// bus side has taken it.
+void begin(const std::string& step) {
+    say("@begin " + port + " " + step);
+    await_go();
 }
 
 int count_entries(const char* dir) {
@@ -186,11 +198,11 @@ void frames(const std::string& step, bool ok, const std::string& detail) {
 }
 
 void light_and_setup() {
-    say("@begin " + port + " set_rgbx");
+    begin("set_rgbx");
     frames("set_rgbx", set_rgbx(kDevice, kColour) == 0, "");
-    say("@begin " + port + " fade_rgbx");
+    begin("fade_rgbx");
     frames("fade_rgbx", fade_rgbx(kDevice, 0x11223344, 0x2CA) == 0, "");
-    say("@begin " + port + " set_serial");
+    begin("set_serial");
     double t0 = now_ms();
     int32_t stored = set_serial(kDevice, 0x654321);
     double took = now_ms() - t0;
@@ -207,7 +219,7 @@ bool write_image(const char* path, std::initializer_list<uint8_t> bytes, uint32_
 }
 
 void downloads() {
-    say("@begin " + port + " download");
+    begin("download");
     bool loaded = write_image("/tmp/image.e2", {0xCA, 0xCB, 0x7F}, 16) && load_e2_file("/tmp/image.e2") == 0;
     e2_cmd = 1;
     void* worker = download(kDevice);
@@ -223,7 +235,7 @@ void downloads() {
     frames("download", loaded && code == 0 && seen == std::set<int>{0, 33, 66} && e2_percent == 0,
            "progress " + progress);
 
-    say("@begin " + port + " download_stopped");
+    begin("download_stopped");
     for (int i = 0; i < 40; ++i) e2_data[i] = (uint8_t)(0xC0 + i);
     e2_adr = 100;
     e2_len = 40;
@@ -296,7 +308,7 @@ std::string describe(const WriteOutcome& o) {
 }
 
 void after(const std::string& step) {
-    say("@begin " + port + " " + step);
+    begin(step);
     frames(step, set_rgbx(kDevice, kColour) == 0, "");
 }
 
