@@ -30,7 +30,7 @@ if(NOT WIN32)
 endif()
 
 # The tools, finding the library next to them once installed.
-foreach(tool tivctl tivsim)
+foreach(tool tivctl tivsim tivgate)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -12,6 +12,7 @@ packages=(
   clang llvm valgrind
   wine wine32:i386
   qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
+  ola libola-dev libtomlplusplus-dev iproute2 scdoc  # tivgate and its tests
 )
 
 missing=()

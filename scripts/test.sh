@@ -15,6 +15,8 @@ cmake --build --preset windows -j "$jobs"
 bash scripts/check-exports.sh build/linux build/windows
 bash scripts/check-windows-zip.sh build/windows
 ctest --preset linux -j "$jobs"
+# tivgate through a private olad in a network namespace of its own.
+bash tests/gateway/run.sh build/linux
 # The DLL itself under Wine, against the simulated bus.
 bash tests/wine/run.sh build/linux build/windows
 # The library on real serial drivers: a 16550A and an FTDI adapter in a QEMU guest.

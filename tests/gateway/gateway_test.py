@@ -1,0 +1,291 @@
+#!/usr/bin/env python3
+"""tivgate end to end: DMX through olad, checked on a simulated bus (tivsim).
+
+Runs inside with_olad.sh, which gives it a private olad and a network
+namespace of its own. Usage: gateway_test.py BUILD_DIR
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+BUILD = sys.argv[1]
+TIVGATE = os.path.join(BUILD, "tools/tivgate/tivgate")
+TIVSIM = os.path.join(BUILD, "tools/tivsim")
+OLAD_CONF = os.environ["OLAD_CONF"]
+WORK = tempfile.mkdtemp(prefix="tivgate-test.")
+LOOK = 90e-3  # a look to a device: three frames, 30 ms after each
+LIGHT = 0x7E
+
+results = []
+
+
+def check(name, ok, detail=""):
+    results.append(ok)
+    print(("PASS " if ok else "FAIL ") + name + ("" if ok or not detail else ": " + str(detail)), flush=True)
+
+
+class Sim:
+    """tivsim in its own process; the frames and devices come from its JSON at exit."""
+
+    def __init__(self, devices):
+        self.json = os.path.join(WORK, "bus-%d.json" % time.monotonic_ns())
+        args = [TIVSIM, "-q", "--json", self.json]
+        for d in devices:
+            args += ["--device", d]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().strip()
+        self.path = line.split("=", 1)[1]
+
+    def finish(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(timeout=10)
+        with open(self.json) as f:
+            return json.load(f)
+
+
+class Gate:
+    def __init__(self, patch, sim):
+        self.patch = os.path.join(WORK, "patch-%d.toml" % time.monotonic_ns())
+        with open(self.patch, "w") as f:
+            f.write(patch)
+        self.log = os.path.join(WORK, "gate-%d.log" % time.monotonic_ns())
+        self.err = open(self.log, "w")
+        self.proc = subprocess.Popen([TIVGATE, "--device", sim.path, "--patch", self.patch, "--stats"],
+                                     stdout=subprocess.PIPE, stderr=self.err, text=True)
+
+    def text(self):
+        with open(self.log) as f:
+            return f.read()
+
+    def wait_log(self, needle, timeout=10, count=1):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.text().count(needle) >= count:
+                return True
+            time.sleep(0.05)
+        return False
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        t = time.monotonic()
+        out, _ = self.proc.communicate(timeout=20)
+        self.err.close()
+        stats = {}
+        for line in out.splitlines():
+            if ":" in line:
+                k, v = line.split(":", 1)
+                stats[k.strip()] = v.strip()
+        return self.proc.returncode, time.monotonic() - t, stats
+
+
+def send(universe, values):
+    subprocess.run(["ola_streaming_client", "-u", str(universe), "-d", ",".join(str(v) for v in values)],
+                   check=True, timeout=10)
+
+
+def stream(universe, frame_of, seconds, hz=40):
+    """Sends frame_of(k) at hz for seconds; returns the last frame sent."""
+    p = subprocess.Popen(["ola_streaming_client", "-u", str(universe)], stdin=subprocess.PIPE, text=True)
+    start = time.monotonic()
+    k = 0
+    last = None
+    while time.monotonic() - start < seconds:
+        last = frame_of(k)
+        p.stdin.write(",".join(str(v) for v in last) + "\n")
+        p.stdin.flush()
+        k += 1
+        time.sleep(max(0, start + k / hz - time.monotonic()))
+    p.stdin.close()
+    p.wait(timeout=10)
+    return last
+
+
+def olad_restart(down_seconds):
+    pidfile = os.path.join(OLAD_CONF, "olad.pid")
+    with open(pidfile) as f:
+        pid = int(f.read())
+    os.kill(pid, signal.SIGTERM)
+    time.sleep(down_seconds)
+    log = open(os.path.join(OLAD_CONF, "olad.log"), "a")
+    p = subprocess.Popen(["runuser", "-u", "olad", "--", "olad", "-c", OLAD_CONF, "--no-http",
+                          "--no-register-with-dns-sd", "-l", "1"], stdout=log, stderr=log)
+    with open(pidfile, "w") as f:
+        f.write(str(p.pid))
+
+
+def light_frames(bus, address=None):
+    return [f for f in bus["frames"] if f["kind"] == "ok" and f["command"] == LIGHT
+            and (address is None or f["address"] == address)]
+
+
+def looks(bus, address):
+    """The colours (and fade values) sent to address, one per look, in order."""
+    out = []
+    frames = light_frames(bus, address)
+    for i, f in enumerate(frames):
+        sub = f["payload"][:2]
+        if sub == "00":  # set_rgbx's last frame
+            out.append(f["payload"][2:])
+        if sub == "04" and i >= 2 and frames[i - 2]["payload"][:2] == "11":  # fade_rgbx's last
+            out.append(f["payload"][2:] + "/" + frames[i - 2]["payload"][2:4])
+    return out
+
+
+def device(bus, address):
+    return next(d for d in bus["devices"] if d["address"] == address)
+
+
+def whole_sequences(bus):
+    """True when the light frames form unbroken three-frame looks."""
+    frames = light_frames(bus)
+    if len(frames) % 3:
+        return False
+    for i in range(0, len(frames), 3):
+        trio = frames[i:i + 3]
+        if len({f["address"] for f in trio}) != 1:
+            return False
+        subs = [f["payload"][:2] for f in trio]
+        if subs not in (["12", "04", "00"], ["11", "08", "04"]):
+            return False
+    return True
+
+
+MIXED = """universe = 1
+[[fixture]]
+address = 0x010001
+channel = 1
+mode = "rgbw"
+[[fixture]]
+address = 5
+channel = 5
+mode = "rgbw-fade"
+[loss]
+after = 1.5
+look = 0x01020304
+fade = 7
+"""
+
+
+def test_mixed_patch_and_source_loss():
+    sim = Sim(["0x010001", "0x010002:5", "0x010003:5", "0x010004"])
+    gate = Gate(MIXED, sim)
+    check("tivgate connects to olad", gate.wait_log("connected to olad"), gate.text())
+    first = [0x11, 0x22, 0x33, 0x44, 0xA1, 0xA2, 0xA3, 0xA4, 9]
+    send(1, first)
+    send(1, first)
+    send(1, first)
+    second = [0x55, 0x66, 0x77, 0x88] + first[4:]
+    send(1, second)
+    check("source loss is logged", gate.wait_log("no DMX for 1.5 s"), gate.text())
+    time.sleep(0.5)
+    third = [4, 3, 2, 1, 5, 6, 7, 8, 9]
+    send(1, third)
+    check("the source's return is logged", gate.wait_log("DMX is back"), gate.text())
+    time.sleep(0.5)
+    status, _, stats = gate.stop()
+    bus = sim.finish()
+    check("exit 0 on SIGTERM", status == 0, status)
+    dev = looks(bus, 0x010001)
+    grp = looks(bus, 5)
+    check("device looks arrive, each change once, then the loss look, then the new look",
+          dev == ["11223344", "55667788", "01020304", "04030201"], dev)
+    check("group look arrives once for three equal frames, then the loss look, then the new look",
+          grp == ["A1A2A3A4/09", "01020304/07", "05060708/09"], grp)
+    check("both group members and the device show the last look",
+          device(bus, 0x010001)["channels"] == [4, 3, 2, 1]
+          and all(device(bus, a)["fade_target"] == [5, 6, 7, 8] for a in (0x010002, 0x010003)),
+          bus["devices"])
+    check("an unpatched device is never addressed", device(bus, 0x010004)["frames_reached"] == 0)
+    check("--stats counts what was sent", stats.get("looks sent") == str(len(dev) + len(grp)), stats)
+
+
+PHYSICAL = 16
+
+
+def many_patch():
+    text = "universe = 2\n"
+    for i in range(PHYSICAL):
+        text += "[[fixture]]\naddress = 0x%06X\nchannel = %d\nmode = \"rgbw\"\n" % (0x010001 + i, 1 + 4 * i)
+    return text
+
+
+def stream_frame(k):
+    return [(k * 7 + i) % 250 for i in range(4 * PHYSICAL)]
+
+
+def test_stream_fairness_restart_and_sigterm():
+    addresses = [0x010001 + i for i in range(PHYSICAL)]
+    sim = Sim(["0x%06X" % a for a in addresses])
+    gate = Gate(many_patch(), sim)
+    check("tivgate connects to olad (16 devices)", gate.wait_log("connected to olad"), gate.text())
+    stream_seconds = 3.0
+    last = stream(2, stream_frame, stream_seconds)
+    time.sleep(2 * PHYSICAL * LOOK + 0.5)  # one round drains what is dirty
+    olad_restart(1.0)
+    check("olad going away is logged", gate.wait_log("lost olad"), gate.text())
+    check("tivgate reconnects to a restarted olad", gate.wait_log("reconnected to olad", timeout=20), gate.text())
+    after_restart = list(last)
+    after_restart[0:4] = [0xDE, 0xAD, 0xBE, 0xEF]
+    send(2, after_restart)
+    time.sleep(0.5)
+    tail = threading.Thread(target=stream, args=(2, lambda k: [(k * 3 + i + 100) % 250 for i in range(4 * PHYSICAL)], 1.0))
+    tail.start()
+    time.sleep(0.4)
+    status, took, stats = gate.stop()
+    tail.join()
+    bus = sim.finish()
+
+    per = {a: looks(bus, a) for a in addresses}
+    lf = light_frames(bus)
+    # The stream phase: every look up to the DEADBEEF one.
+    mark = next(i for i, f in enumerate(lf) if f["payload"] == "00DEADBEEF")
+    stream_frames = lf[:mark - 2]
+    span = (stream_frames[-1]["time_ns"] - stream_frames[0]["time_ns"]) / 1e9
+    sent = len(stream_frames) // 3
+    check("coalescing: a 40 Hz stream to 16 devices is sent at bus speed and drains within a round",
+          span <= stream_seconds + PHYSICAL * LOOK * 1.5 + 1.0 and sent <= span / LOOK + PHYSICAL,
+          "span %.2f s, %d looks" % (span, sent))
+    want = ["%02X%02X%02X%02X" % tuple(last[4 * i:4 * i + 4]) for i in range(PHYSICAL)]
+    seen = [[f["payload"][2:] for f in stream_frames if f["address"] == a and f["payload"][:2] == "00"]
+            for a in addresses]
+    check("latest value wins: each device's last stream look is the last frame's",
+          all(s and s[-1] == w for s, w in zip(seen, want)), list(zip([s[-1:] for s in seen], want)))
+    check("coalescing is counted", int(stats.get("changes coalesced", "0")) > 0, stats)
+    bound = PHYSICAL * LOOK  # one round of the others plus the look in hand
+    gaps = []
+    for a in addresses:
+        times = [f["time_ns"] / 1e9 for f in stream_frames if f["address"] == a and f["payload"][:2] == "12"]
+        gaps += [b - t for t, b in zip(times, times[1:])]
+        gaps.append(times[0] - stream_frames[0]["time_ns"] / 1e9 if times else float("inf"))
+    worst = max(gaps)
+    check("fairness: no device waits longer than one round of the others (%.2f s, load slack 1.5x)" % bound,
+          worst <= bound * 1.5 + 0.1, "worst %.2f s" % worst)
+    repeats = [a for a, s in zip(addresses, seen) if any(x == y for x, y in zip(s, s[1:]))]
+    check("no look is sent twice, not after olad's restart either", not repeats, repeats)
+    check("a look sent after the restart arrives", device(bus, 0x010001)["frames_reached"] > 0
+          and "DEADBEEF" in per[0x010001], per[0x010001][-3:])
+    check("SIGTERM mid-stream: exit 0 within a second and a half", status == 0 and took < 1.5,
+          "status %s after %.2f s" % (status, took))
+    check("SIGTERM mid-stream: every look on the bus is whole", whole_sequences(bus))
+
+
+def main():
+    for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm):
+        try:
+            test()
+        except Exception as e:  # a crash in one scenario is a failure, not the end of the run
+            check(test.__name__ + " ran to the end", False, repr(e))
+    shutil.rmtree(WORK, ignore_errors=True)
+    failed = results.count(False)
+    print("%d passed, %d failed" % (len(results) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

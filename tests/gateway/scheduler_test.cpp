@@ -1,0 +1,82 @@
+#include "tools/tivgate/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+
+namespace tivgate {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Clock::time_point t0{};
+
+std::vector<Look> looks(size_t n, uint32_t colour) { return std::vector<Look>(n, Look{colour, 0}); }
+
+TEST(Scheduler, LatestValueWinsAndOnlyChangesGoOut) {
+    Scheduler s(2);
+    for (uint32_t c = 1; c <= 10; c++) s.offer({Look{c, 0}, Look{7, 0}}, t0 + std::chrono::milliseconds(c));
+    std::vector<Job> out;
+    while (auto job = s.take()) out.push_back(*job);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].look.colour, 10u);
+    EXPECT_EQ(out[0].changed, t0 + 1ms) << "latency counts from the oldest change the send carries";
+    EXPECT_EQ(out[1].look.colour, 7u);
+    EXPECT_EQ(s.counts().coalesced, 9u);
+
+    s.offer({Look{10, 0}, Look{7, 0}}, t0 + 20ms);  // the same frame again
+    EXPECT_FALSE(s.take());
+    s.offer({Look{11, 0}, Look{7, 0}}, t0 + 21ms);
+    s.offer({Look{10, 0}, Look{7, 0}}, t0 + 22ms);  // back to what the bus shows
+    EXPECT_FALSE(s.take());
+}
+
+TEST(Scheduler, FailedSendGoesOutAgainAndImposedLookIsNoSourceActivity) {
+    Scheduler s(1);
+    s.impose(looks(1, 5), t0);
+    EXPECT_FALSE(s.last_offer());
+    auto job = s.take();
+    ASSERT_TRUE(job);
+    s.requeue(*job);
+    auto again = s.take();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->look.colour, 5u);
+    EXPECT_EQ(s.counts().failed, 1u);
+}
+
+// Every fixture changes before every send, the worst case for starvation:
+// each send must still carry a change no older than one round of the
+// others' costs plus the send that was in hand.
+TEST(Scheduler, NoFixtureWaitsLongerThanOneRoundOfTheOthers) {
+    const std::vector<Clock::duration> cost = {1ms, 90ms, 2ms, 90ms, 90ms, 1ms, 90ms, 3ms};
+    const Clock::duration total = std::accumulate(cost.begin(), cost.end(), Clock::duration{});
+    const Clock::duration biggest = *std::max_element(cost.begin(), cost.end());
+    Scheduler s(cost.size());
+    Clock::time_point now = t0;
+    std::vector<int> sends(cost.size());
+    for (uint32_t step = 1; step <= 400; step++) {
+        s.offer(looks(cost.size(), step), now);
+        auto job = s.take();
+        ASSERT_TRUE(job);
+        EXPECT_LE(now - job->changed, biggest + total - cost[job->fixture]) << "fixture " << job->fixture;
+        EXPECT_EQ(job->look.colour, step) << "the latest look, not an older one";
+        sends[job->fixture]++;
+        now += cost[job->fixture];
+    }
+    for (int n : sends) EXPECT_EQ(n, 50);
+}
+
+TEST(Scheduler, WaitEndsOnWorkOrStop) {
+    Scheduler s(1);
+    s.offer(looks(1, 1), Clock::now());
+    const auto start = Clock::now();
+    s.wait(start + 10s);
+    s.stop();
+    s.pause(start + 10s);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_TRUE(s.stopping());
+}
+
+}  // namespace
+}  // namespace tivgate
