@@ -5,7 +5,7 @@ usage: write_report.py RESULTS_DIR COMMAND > docs/performance.md
 
 RESULTS_DIR holds pacing.json, cpu.json and encoder.json (the benchmark
 programs' output), machine.txt and, when the tools were there,
-strace-download.txt and perf-download.txt.
+strace-download.txt, perf-download.txt and gateway.json (tivgate).
 """
 import json
 import os
@@ -67,6 +67,42 @@ class Report:
         for row in rows:
             self.add("| " + " | ".join(str(c) for c in row) + " |")
         self.add()
+
+
+# ---------------------------------------------------------------- gateway
+
+GATEWAY_GROUP_MEDIAN_MS = 5.0
+
+
+def gateway_section(r, gateway):
+    r.add("## DMX gateway (tivgate)")
+    r.add()
+    r.add("`bench_gateway` sends DMX to a private olad (in a network namespace of its own) with OLA's "
+          "streaming client; tivgate runs as its own process on a simulated bus in the benchmark, "
+          "which times each frame's first byte on the line.")
+    r.add()
+    lat = gateway.get("group_latency_ms")
+    if lat:
+        r.add("From a DMX change handed to olad to the first frame of the look on the bus, for a "
+              "group fixture (no pause after its frames), %d changes one at a time:" % lat["count"])
+        r.add()
+        r.table(["median ms", "p99 ms", "max ms", "target"],
+                [[ms(lat["median"]), ms(lat["p99"]), ms(lat["max"]),
+                  "median within %.0f ms: %s" % (GATEWAY_GROUP_MEDIAN_MS,
+                                                  ok(lat["median"] <= GATEWAY_GROUP_MEDIAN_MS))]])
+    rows = []
+    for p in gateway.get("physical", []):
+        t = p["total_ms"]
+        rows.append([int(p["devices"]), int(p["frames"]), ms(p["minimum_ms"], 0), ms(t["median"], 1),
+                     ms(t["max"], 1), pct(t["median"] / p["minimum_ms"]), ms(p["first_frame_ms"]["median"])])
+    if rows:
+        r.add("Every device changes in one DMX frame: the time until the last look is on the bus "
+              "(the last frame's own 30 ms pause included), against the protocol's minimum for the "
+              "same frames, three per look with 30 ms after each (the simulated line adds no wire "
+              "time; at 9600 baud a real line adds about 40 ms per look):")
+        r.add()
+        r.table(["devices", "frames", "minimum ms", "median ms", "max ms", "median / minimum",
+                 "first frame ms"], rows)
 
 
 # ---------------------------------------------------------------- pacing
@@ -507,6 +543,9 @@ def main():
         encoder_section(r, encoder)
     if cpu:
         cpu_section(r, cpu)
+    gateway = load(results, "gateway.json")
+    if gateway:
+        gateway_section(r, gateway)
     for name, title, what in (
             ("strace-download.txt", "System calls of a download",
              "`strace -f -c` of `bench_cpu --download-only 50` (50 bytes to a physical address, "

@@ -56,6 +56,13 @@ if command -v perf >/dev/null && perf stat -e task-clock true >/dev/null 2>&1; t
     "$bin/bench_cpu" --download-only 50
   sed -i '/^$/d; /^#/d' "$out/perf-download.txt"
 fi
+# tivgate through a private olad, when it was built and we may make a network namespace.
+if cmake --build "$build" --target help | grep -q ' bench_gateway$' && [ "$(id -u)" -eq 0 ]; then
+  echo "== gateway"
+  cmake --build "$build" -j "$(nproc)" --target bench_gateway
+  bash tests/gateway/with_olad.sh "$bin/bench_gateway" --tivgate "$build/tools/tivgate/tivgate" \
+    --out "$out/gateway.json" 2>"$out/gateway-log.txt" || status=1
+fi
 echo "Load average (1, 5, 15 min) after the run: $(cut -d' ' -f1-3 /proc/loadavg)" >> "$out/machine.txt"
 
 mkdir -p docs
