@@ -82,6 +82,11 @@ echo "install: the Python example ran from the install prefix against tivsim"
 deb=$(ls "$build"/packages/tivlink_*.deb | head -1)
 dpkg -i "$deb" >/dev/null
 tivctl --help >/dev/null
+if [ -x "$build/tools/tivgate/tivgate" ]; then
+  tivgate --help >/dev/null
+  grep -qx 'ExecStart=/usr/bin/tivgate $TIVGATE_OPTIONS' /usr/lib/systemd/system/tivgate.service
+  [ ! -e "$build/man/tivgate.1" ] || [ -e /usr/share/man/man1/tivgate.1 ]
+fi
 pkg-config --exists tivlink
 cc examples/c/host.c $(pkg-config --cflags --libs tivlink) -o "$work/c_host_deb"
 start_sim 6
