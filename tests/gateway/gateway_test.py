@@ -84,25 +84,52 @@ class Gate:
         return self.proc.returncode, time.monotonic() - t, stats
 
 
+class Feeder:
+    """One ola_streaming_client per universe, as a console is one source: back-to-back
+    short-lived clients can lose a frame inside olad, which is not what we test."""
+
+    def __init__(self):
+        self.procs = {}
+
+    def send(self, universe, values):
+        p = self.procs.get(universe)
+        if p is None:
+            p = subprocess.Popen(["ola_streaming_client", "-u", str(universe)], stdin=subprocess.PIPE, text=True)
+            self.procs[universe] = p
+        p.stdin.write(",".join(str(v) for v in values) + "\n")
+        p.stdin.flush()
+
+    def close(self):
+        for p in self.procs.values():
+            try:
+                p.stdin.close()
+            except OSError:
+                pass  # olad went away under it
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+        self.procs = {}
+
+
+feeder = Feeder()
+
+
 def send(universe, values):
-    subprocess.run(["ola_streaming_client", "-u", str(universe), "-d", ",".join(str(v) for v in values)],
-                   check=True, timeout=10)
+    feeder.send(universe, values)
 
 
 def stream(universe, frame_of, seconds, hz=40):
     """Sends frame_of(k) at hz for seconds; returns the last frame sent."""
-    p = subprocess.Popen(["ola_streaming_client", "-u", str(universe)], stdin=subprocess.PIPE, text=True)
     start = time.monotonic()
     k = 0
     last = None
     while time.monotonic() - start < seconds:
         last = frame_of(k)
-        p.stdin.write(",".join(str(v) for v in last) + "\n")
-        p.stdin.flush()
+        send(universe, last)
         k += 1
         time.sleep(max(0, start + k / hz - time.monotonic()))
-    p.stdin.close()
-    p.wait(timeout=10)
     return last
 
 
@@ -111,6 +138,7 @@ def olad_restart(down_seconds):
     with open(pidfile) as f:
         pid = int(f.read())
     os.kill(pid, signal.SIGTERM)
+    feeder.close()  # its connection ends with olad
     time.sleep(down_seconds)
     log = open(os.path.join(OLAD_CONF, "olad.log"), "a")
     p = subprocess.Popen(["runuser", "-u", "olad", "--", "olad", "-c", OLAD_CONF, "--no-http",
@@ -177,9 +205,9 @@ def test_mixed_patch_and_source_loss():
     gate = Gate(MIXED, sim)
     check("tivgate connects to olad", gate.wait_log("connected to olad"), gate.text())
     first = [0x11, 0x22, 0x33, 0x44, 0xA1, 0xA2, 0xA3, 0xA4, 9]
-    send(1, first)
-    send(1, first)
-    send(1, first)
+    for _ in range(3):
+        send(1, first)
+        time.sleep(0.05)
     second = [0x55, 0x66, 0x77, 0x88] + first[4:]
     send(1, second)
     check("source loss is logged", gate.wait_log("no DMX for 1.5 s"), gate.text())
@@ -190,7 +218,7 @@ def test_mixed_patch_and_source_loss():
     time.sleep(0.5)
     status, _, stats = gate.stop()
     bus = sim.finish()
-    check("exit 0 on SIGTERM", status == 0, status)
+    check("exit 0 on SIGTERM", status == 0, "status %s; log:\n%s" % (status, gate.text()))
     dev = looks(bus, 0x010001)
     grp = looks(bus, 5)
     check("device looks arrive, each change once, then the loss look, then the new look",
@@ -200,7 +228,7 @@ def test_mixed_patch_and_source_loss():
     check("both group members and the device show the last look",
           device(bus, 0x010001)["channels"] == [4, 3, 2, 1]
           and all(device(bus, a)["fade_target"] == [5, 6, 7, 8] for a in (0x010002, 0x010003)),
-          bus["devices"])
+          [(d["address"], d["channels"], d["fade_target"]) for d in bus["devices"]])
     check("an unpatched device is never addressed", device(bus, 0x010004)["frames_reached"] == 0)
     check("--stats counts what was sent", stats.get("looks sent") == str(len(dev) + len(grp)), stats)
 
@@ -244,7 +272,10 @@ def test_stream_fairness_restart_and_sigterm():
     per = {a: looks(bus, a) for a in addresses}
     lf = light_frames(bus)
     # The stream phase: every look up to the DEADBEEF one.
-    mark = next(i for i, f in enumerate(lf) if f["payload"] == "00DEADBEEF")
+    mark = next((i for i, f in enumerate(lf) if f["payload"] == "00DEADBEEF"), None)
+    check("a look sent after olad's restart arrives", mark is not None, gate.text())
+    if mark is None:
+        return
     stream_frames = lf[:mark - 2]
     span = (stream_frames[-1]["time_ns"] - stream_frames[0]["time_ns"]) / 1e9
     sent = len(stream_frames) // 3
@@ -268,8 +299,6 @@ def test_stream_fairness_restart_and_sigterm():
           worst <= bound * 1.5 + 0.1, "worst %.2f s" % worst)
     repeats = [a for a, s in zip(addresses, seen) if any(x == y for x, y in zip(s, s[1:]))]
     check("no look is sent twice, not after olad's restart either", not repeats, repeats)
-    check("a look sent after the restart arrives", device(bus, 0x010001)["frames_reached"] > 0
-          and "DEADBEEF" in per[0x010001], per[0x010001][-3:])
     check("SIGTERM mid-stream: exit 0 within a second and a half", status == 0 and took < 1.5,
           "status %s after %.2f s" % (status, took))
     check("SIGTERM mid-stream: every look on the bus is whole", whole_sequences(bus))
@@ -281,6 +310,7 @@ def main():
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run
             check(test.__name__ + " ran to the end", False, repr(e))
+        feeder.close()
     shutil.rmtree(WORK, ignore_errors=True)
     failed = results.count(False)
     print("%d passed, %d failed" % (len(results) - failed, failed))

@@ -81,7 +81,8 @@ void OlaSource::connected(int fd, int error) {
         return;
     }
     ss_.AddReadDescriptor(socket_.get());
-    client_->SetCloseHandler(ola::NewSingleCallback(this, &OlaSource::closed));
+    close_callback_ = ola::NewSingleCallback(this, &OlaSource::closed);
+    client_->SetCloseHandler(close_callback_);
     client_->SetDMXCallback(ola::NewCallback(this, &OlaSource::dmx));
     client_->RegisterUniverse(universe_, ola::client::REGISTER,
                               ola::NewSingleCallback(this, &OlaSource::registered));
@@ -102,6 +103,7 @@ void OlaSource::registered(const ola::client::Result& result) {
 }
 
 void OlaSource::closed() {
+    close_callback_ = nullptr;  // a single-use callback: it deletes itself after this run
     if (dropping_) return;
     log_line("lost olad at %s; the bus keeps its last look, reconnecting", server_.ToString().c_str());
     // The client is inside its own callback here: let it return first.
@@ -125,6 +127,9 @@ void OlaSource::drop_connection() {
     if (socket_->ValidReadDescriptor()) ss_.RemoveReadDescriptor(socket_.get());
     client_.reset();
     socket_.reset();
+    // The client never deletes a close handler that did not run.
+    delete close_callback_;
+    close_callback_ = nullptr;
     dropping_ = false;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include <ola/Callback.h>
 #include <ola/client/OlaClient.h>
 #include <ola/io/SelectServer.h>
 #include <ola/network/TCPConnector.h>
@@ -50,6 +51,7 @@ private:
     ola::network::TCPConnector connector_;
     std::unique_ptr<ola::network::TCPSocket> socket_;
     std::unique_ptr<ola::client::OlaClient> client_;
+    ola::SingleUseCallback0<void>* close_callback_ = nullptr;  // ours until it runs
     std::chrono::milliseconds backoff_;
     bool was_connected_ = false;
     bool said_unreachable_ = false;
