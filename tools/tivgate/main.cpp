@@ -74,8 +74,6 @@ std::vector<Look> looks_of(const Patch& patch, std::span<const uint8_t> slots) {
 
 int run(const Options& o, const Patch& patch, const ola::network::IPV4SocketAddress& server) {
     const sigset_t signals = stop_signals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);  // olad hanging up is a reconnect, not our death
 
     std::unique_ptr<tivctl::SimSession> sim;
     if (o.sim) sim = std::make_unique<tivctl::SimSession>(o.sim_devices.empty() ? sim_layout_for(patch) : o.sim_devices, o.port);
@@ -115,6 +113,11 @@ int run(const Options& o, const Patch& patch, const ola::network::IPV4SocketAddr
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From the first instruction on, so that a stop signal during start-up
+    // waits for its turn instead of killing the process half-way.
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // olad hanging up is a reconnect, not our death
     const ParsedOptions parsed = parse_options(argc, argv);
     if (!parsed.options) return parsed.exit_status;
     const Options& o = *parsed.options;
@@ -128,6 +131,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tivgate: --ola %s: expected an IPv4 HOST:PORT such as 127.0.0.1:9010\n", o.ola.c_str());
         return kExitUsage;
     }
-    ola::InitLogging(ola::OLA_LOG_WARN, ola::OLA_LOG_STDERR);
+    // Our own lines say what happened to olad; OLA's warnings would repeat
+    // them at every try of a reconnect.
+    ola::InitLogging(ola::OLA_LOG_FATAL, ola::OLA_LOG_STDERR);
     return run(o, *patch.patch, server);
 }

@@ -44,16 +44,23 @@ OlaSource::~OlaSource() { stop(); }
 void OlaSource::start() {
     ss_.Execute(ola::NewSingleCallback(this, &OlaSource::connect));
     thread_ = std::thread([this] {
-        ss_.Run();
+        if (!stop_requested_) ss_.Run();
         // Still on this thread, so OLA's objects go down where they lived.
         connector_.CancelAll();
         drop_connection();
+        finished_ = true;
     });
 }
 
 void OlaSource::stop() {
     if (!thread_.joinable()) return;
-    ss_.Terminate();
+    stop_requested_ = true;
+    // Terminate() is lost on a select server that has not entered Run() yet,
+    // so it is repeated until the thread is out.
+    while (!finished_) {
+        ss_.Terminate();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     thread_.join();
 }
 

@@ -3,10 +3,11 @@
 // reconnects with backoff; the bus keeps its last look meanwhile.
 //
 // Threads: start() and stop() come from the main thread; every other member
-// is touched only by the select server's thread (OLA's rule), which ends
-// before stop() returns. DMX leaves through the callback, on that thread.
+// but the two flags is touched only by the select server's thread (OLA's
+// rule), which ends before stop() returns. DMX leaves through the callback, on that thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,8 @@ private:
     bool was_connected_ = false;
     bool said_unreachable_ = false;
     bool dropping_ = false;  // our own hang-up, not olad's
+    std::atomic<bool> stop_requested_{false};  // main thread to source thread
+    std::atomic<bool> finished_{false};        // source thread to main thread
     std::thread thread_;
 };
 
