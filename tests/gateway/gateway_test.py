@@ -304,8 +304,23 @@ def test_stream_fairness_restart_and_sigterm():
     check("SIGTERM mid-stream: every look on the bus is whole", whole_sequences(bus))
 
 
+def test_dead_line_is_reported_and_retried():
+    sim = Sim(["0x010001"])
+    gate = Gate(MIXED.replace("universe = 1", "universe = 4"), sim)
+    gate.wait_log("connected to olad")
+    sim.proc.kill()  # the line goes dead under tivgate
+    sim.proc.wait(timeout=10)
+    send(4, [1, 2, 3, 4, 0, 0, 0, 0, 0])
+    check("a look the line did not take is reported and retried", gate.wait_log("not written whole; retrying"),
+          gate.text())
+    status, took, stats = gate.stop()
+    check("a dead line still stops with exit 0", status == 0 and took < 10, "status %s after %.1f s" % (status, took))
+    check("--stats counts the failed sends", int(stats.get("sends failed", "0")) >= 1, stats)
+
+
 def main():
-    for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm):
+    for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
+                 test_dead_line_is_reported_and_retried):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run

@@ -2,6 +2,8 @@
 
 #include <tivlink.h>
 
+#include <algorithm>
+
 #include "tools/tivgate/log.h"
 
 namespace tivgate {
@@ -13,8 +15,10 @@ using namespace std::chrono_literals;
 // How often the loop looks at the source's clock while nothing is dirty;
 // also the most a "DMX is back" line can lag.
 constexpr auto kTick = 100ms;
-// After a failed send: the line is in trouble, so do not hammer it.
-constexpr auto kRetryPause = 1s;
+// After a failed send the line is in trouble: retry, but back off so that a
+// dead port does not fill the log with the library's reports.
+constexpr std::chrono::milliseconds kFirstRetry = 1s;
+constexpr std::chrono::milliseconds kLongestRetry = 8s;
 
 class LossWatch {
 public:
@@ -63,6 +67,7 @@ int send_look(const Fixture& fixture, const Look& look) {
 void run_bus(const Patch& patch, Scheduler& scheduler) {
     LossWatch loss(patch, scheduler);
     bool failing = false;
+    std::chrono::milliseconds retry = kFirstRetry;
     while (!scheduler.stopping()) {
         const Clock::time_point now = Clock::now();
         loss.check(now);
@@ -76,12 +81,14 @@ void run_bus(const Patch& patch, Scheduler& scheduler) {
             scheduler.record_send(*job, started);
             if (failing) log_line("the bus takes frames again");
             failing = false;
+            retry = kFirstRetry;
             continue;
         }
         scheduler.requeue(*job);
         if (!failing) log_line("a look for 0x%06X was not written whole; retrying", patch.fixtures[job->fixture].address);
         failing = true;
-        scheduler.pause(Clock::now() + kRetryPause);  // a stop still ends it at once
+        scheduler.pause(Clock::now() + retry);  // a stop still ends it at once
+        retry = std::min(retry * 2, kLongestRetry);
     }
 }
 
