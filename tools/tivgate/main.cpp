@@ -42,7 +42,7 @@ sigset_t stop_signals() {
 
 int wait_for_stop_signal(const sigset_t& set) {
     for (;;) {
-        const struct timespec tick = {1, 0};  // bounded, so a stuck wait is visible in a debugger
+        const struct timespec tick = {1, 0};  // each wait bounded; only a stop signal ends the run
         const int sig = sigtimedwait(&set, nullptr, &tick);
         if (sig > 0) return sig;
     }
