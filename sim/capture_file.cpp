@@ -91,28 +91,66 @@ bool CaptureWriter::good() const {
     return out_.is_open() && out_.good();
 }
 
-bool read_capture(const std::string& path, std::vector<CaptureRecord>& records,
-                  std::string& error) {
-    std::ifstream in(path);
-    if (!in) {
+bool CaptureReader::read_line(std::string& line, size_t limit) {
+    line.clear();
+    line_number_++;
+    std::streambuf* buf = in_.rdbuf();
+    for (int c; (c = buf->sbumpc()) != std::char_traits<char>::eof();) {
+        if (c == '\n') break;
+        if (line.size() == limit) return false;
+        line += (char)c;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool CaptureReader::open(const std::string& path, std::string& error) {
+    path_ = path;
+    in_.open(path, std::ios::binary);
+    if (!in_) {
         error = path + ": cannot open";
         return false;
     }
     std::string line;
-    if (!std::getline(in, line) || line != kCaptureHeader) {
+    if (!read_line(line, kCaptureHeader.size() + 1) || line != kCaptureHeader) {
         error = path + ":1: not a capture file";
         return false;
     }
-    for (int number = 2; std::getline(in, line); number++) {
-        if (line.empty() || line[0] == '#') continue;
-        std::optional<CaptureRecord> record = parse_capture_record(line);
-        if (!record) {
-            error = path + ":" + std::to_string(number) + ": bad record";
-            return false;
-        }
-        records.push_back(std::move(*record));
-    }
     return true;
+}
+
+CaptureReader::Next CaptureReader::next(CaptureRecord& record, std::string& error) {
+    std::string line;
+    for (;;) {
+        if (in_.rdbuf()->sgetc() == std::char_traits<char>::eof()) return Next::end;
+        const std::string at = path_ + ":" + std::to_string(line_number_ + 1) + ": ";
+        if (!read_line(line, kMaxCaptureLine)) {
+            error = at + "line longer than " + std::to_string(kMaxCaptureLine) + " characters";
+            return Next::bad;
+        }
+        if (line.empty() || line[0] == '#') continue;
+        std::optional<CaptureRecord> parsed = parse_capture_record(line);
+        if (!parsed) {
+            error = at + "bad record";
+            return Next::bad;
+        }
+        record = std::move(*parsed);
+        return Next::record;
+    }
+}
+
+bool read_capture(const std::string& path, std::vector<CaptureRecord>& records,
+                  std::string& error) {
+    CaptureReader reader;
+    if (!reader.open(path, error)) return false;
+    CaptureRecord record;
+    for (;;) {
+        switch (reader.next(record, error)) {
+        case CaptureReader::Next::record: records.push_back(std::move(record)); break;
+        case CaptureReader::Next::end: return true;
+        case CaptureReader::Next::bad: return false;
+        }
+    }
 }
 
 }  // namespace tivsim

@@ -53,6 +53,30 @@ private:
     Nanos origin_{0};
 };
 
+// The longest line a reader takes: a record of some 21,000 bytes, five
+// times the largest chunk the writers store at once.
+inline constexpr size_t kMaxCaptureLine = 64 * 1024;
+
+// Reads a capture file one record at a time in bounded memory, whatever the
+// input: a first line that is not the header is refused after that many
+// bytes, any other line past kMaxCaptureLine. Lines may end in CR LF.
+class CaptureReader {
+public:
+    enum class Next { record, end, bad };
+
+    // False with a message when the file cannot be read or has no header.
+    bool open(const std::string& path, std::string& error);
+    // The next record; at a bad line, a message naming it.
+    Next next(CaptureRecord& record, std::string& error);
+
+private:
+    bool read_line(std::string& line, size_t limit);
+
+    std::ifstream in_;
+    std::string path_;
+    int line_number_ = 0;
+};
+
 // Reads a whole capture file; false with a message naming the line on error.
 bool read_capture(const std::string& path, std::vector<CaptureRecord>& records,
                   std::string& error);

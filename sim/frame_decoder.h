@@ -58,6 +58,7 @@ public:
 
     bool in_frame() const { return state_ != State::idle; }
     bool has_noise() const { return !noise_.wire.empty(); }
+    size_t noise_size() const { return noise_.wire.size(); }
     uint64_t bytes_seen() const { return offset_; }
 
 private:

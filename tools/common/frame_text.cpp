@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "sim/protocol.h"
+#include "tools/common/count_text.h"
 
 namespace tivtools {
 
@@ -58,7 +59,7 @@ std::string frame_line(const tivsim::DecodedFrame& f, tivsim::Nanos origin,
                        std::optional<tivsim::Nanos> previous_end) {
     std::string s = timing(f, origin, previous_end);
     if (f.kind == tivsim::FrameKind::noise)
-        return s + printf_text("  noise %zu bytes: ", f.wire.size()) + hex_text(f.wire);
+        return s + "  noise " + count_text(f.wire.size(), "byte") + ": " + hex_text(f.wire);
     if (!f.has_header()) return s + "  MALFORMED " + tivsim::frame_kind_name(f.kind) + ": " + hex_text(f.wire);
     s += header_text(f);
     if (!f.payload.empty()) s += "  " + hex_text(f.payload);

@@ -3,9 +3,16 @@
 #include <cstdio>
 
 #include "sim/capture_file.h"
+#include "tools/common/count_text.h"
 #include "tools/common/frame_text.h"
 
 namespace tivtools {
+
+namespace {
+
+constexpr size_t kNoiseRunLimit = 64 * 1024;
+
+}  // namespace
 
 LineMonitor::LineMonitor(Emit emit, uint64_t frame_limit, tivsim::Nanos quiet)
     : emit_(std::move(emit)), frame_limit_(frame_limit), quiet_(quiet) {}
@@ -17,6 +24,9 @@ void LineMonitor::feed(std::span<const uint8_t> bytes, tivsim::Nanos t) {
     counts_.bytes += bytes.size();
     last_byte_ = t;
     decoder_.feed(bytes, t, items_);
+    // A line that never goes quiet (or a capture whose times never move)
+    // would otherwise gather its noise without end.
+    if (decoder_.noise_size() >= kNoiseRunLimit) decoder_.flush_noise(items_);
     emit_items();
 }
 
@@ -51,20 +61,25 @@ void LineMonitor::emit_items() {
 
 std::string LineMonitor::summary() const {
     char buf[200];
-    std::snprintf(buf, sizeof buf, "%llu frames (%llu ok, %llu bad crc, %llu malformed), %llu noise bytes, %llu bytes",
-                  (unsigned long long)counts_.frames(), (unsigned long long)counts_.good,
-                  (unsigned long long)counts_.bad_crc, (unsigned long long)counts_.malformed,
-                  (unsigned long long)counts_.noise_bytes, (unsigned long long)counts_.bytes);
-    return buf;
+    std::snprintf(buf, sizeof buf, " (%llu ok, %llu bad crc, %llu malformed), ", (unsigned long long)counts_.good,
+                  (unsigned long long)counts_.bad_crc, (unsigned long long)counts_.malformed);
+    return count_text(counts_.frames(), "frame") + buf + count_text(counts_.noise_bytes, "noise byte") + ", " +
+           count_text(counts_.bytes, "byte");
 }
 
 bool replay_capture(const std::string& path, LineMonitor& monitor, std::string& error) {
-    std::vector<tivsim::CaptureRecord> records;
-    if (!tivsim::read_capture(path, records, error)) return false;
-    for (const tivsim::CaptureRecord& r : records)
-        if (r.direction == tivsim::Direction::rx) monitor.feed(r.bytes, r.time);
-    monitor.finish();
-    return true;
+    tivsim::CaptureReader reader;
+    if (!reader.open(path, error)) return false;
+    tivsim::CaptureRecord r;
+    for (;;) {
+        switch (reader.next(r, error)) {
+        case tivsim::CaptureReader::Next::record:
+            if (r.direction == tivsim::Direction::rx) monitor.feed(r.bytes, r.time);
+            break;
+        case tivsim::CaptureReader::Next::end: monitor.finish(); return true;
+        case tivsim::CaptureReader::Next::bad: return false;
+        }
+    }
 }
 
 }  // namespace tivtools

@@ -56,7 +56,8 @@ private:
 };
 
 // Feeds the bytes the library sent (rx records) of a capture file through
-// `monitor` at their recorded times; false with a reason on a bad file.
+// `monitor` at their recorded times, one record at a time; false with a
+// reason on a bad file, which may come after some frames were shown.
 bool replay_capture(const std::string& path, LineMonitor& monitor, std::string& error);
 
 }  // namespace tivtools

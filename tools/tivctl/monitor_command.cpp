@@ -38,17 +38,21 @@ struct LiveSource {
     int fd() const { return device ? device.get() : pty.master.get(); }
 };
 
-bool open_source(const MonitorRequest& request, int com, uint32_t baud, LiveSource& source) {
-    if (request.pty) {
-        source.pty = tivsim::open_pty_line();
-        print_line(tivsim::com_env_name(com) + "=" + source.pty.slave_path);
-        return true;
-    }
+bool open_device(const MonitorRequest& request, uint32_t baud, LiveSource& source) {
     std::string error;
     source.device = open_serial_device(request.device, baud, error);
     if (!source.device) std::fprintf(stderr, "tivctl: monitor: %s\n", error.c_str());
     return (bool)source.device;
 }
+
+void open_pty(int com, LiveSource& source) {
+    source.pty = tivsim::open_pty_line();
+    print_line(tivsim::com_env_name(com) + "=" + source.pty.slave_path);
+}
+
+// Standard output failed, for instance its reader went away (SIGPIPE is
+// ignored): nobody sees the frames any more.
+bool output_gone() { return std::ferror(stdout) != 0; }
 
 bool limit_reached(const MonitorRequest& request, const tivtools::LineMonitor& monitor, Nanos started) {
     if (monitor.limit_reached()) return true;
@@ -60,7 +64,7 @@ bool limit_reached(const MonitorRequest& request, const tivtools::LineMonitor& m
 void listen(int fd, const MonitorRequest& request, tivtools::LineMonitor& monitor,
             tivsim::CaptureWriter* capture) {
     const Nanos started = tivsim::monotonic_now();
-    while (!tivtools::stop_signal() && !limit_reached(request, monitor, started)) {
+    while (!tivtools::stop_signal() && !output_gone() && !limit_reached(request, monitor, started)) {
         pollfd p = {fd, POLLIN, 0};
         const int ready = poll(&p, 1, kPollMillis);
         const Nanos now = tivsim::monotonic_now();
@@ -79,37 +83,48 @@ void listen(int fd, const MonitorRequest& request, tivtools::LineMonitor& monito
     monitor.finish();
 }
 
+int replay(const MonitorRequest& request, tivtools::LineMonitor& monitor) {
+    std::string error;
+    if (!tivtools::replay_capture(request.read, monitor, error)) {
+        std::fprintf(stderr, "tivctl: monitor: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    print_line("monitor: " + monitor.summary());
+    return kExitOk;
+}
+
+// Empty when no capture is asked for; false when it cannot be created.
+bool open_capture(const MonitorRequest& request, std::unique_ptr<tivsim::CaptureWriter>& capture) {
+    if (request.capture.empty()) return true;
+    capture = std::make_unique<tivsim::CaptureWriter>();
+    if (capture->open(request.capture, tivsim::monotonic_now())) return true;
+    std::fprintf(stderr, "tivctl: monitor: cannot write capture file %s\n", request.capture.c_str());
+    return false;
+}
+
 }  // namespace
 
 int run_monitor(const MonitorRequest& request, int com, uint32_t baud) {
     tivtools::LineMonitor monitor(print_line, request.frames);
-    if (!request.read.empty()) {
-        std::string error;
-        if (!tivtools::replay_capture(request.read, monitor, error)) {
-            std::fprintf(stderr, "tivctl: monitor: %s\n", error.c_str());
-            return kExitFailed;
-        }
-        print_line("monitor: " + monitor.summary());
-        return kExitOk;
-    }
+    if (!request.read.empty()) return replay(request, monitor);
 
     tivtools::catch_stop_signals();
     LiveSource source;
-    if (!open_source(request, com, baud, source)) return kExitFailed;
+    if (!request.pty && !open_device(request, baud, source)) return kExitFailed;
+    // Before the pty's line is shown: a host must not be pointed at a
+    // monitor that is about to give up.
     std::unique_ptr<tivsim::CaptureWriter> capture;
-    if (!request.capture.empty()) {
-        capture = std::make_unique<tivsim::CaptureWriter>();
-        if (!capture->open(request.capture, tivsim::monotonic_now())) {
-            std::fprintf(stderr, "tivctl: monitor: cannot write capture file %s\n", request.capture.c_str());
-            return kExitFailed;
-        }
-    }
+    if (!open_capture(request, capture)) return kExitUsage;
+    if (request.pty) open_pty(com, source);
     listen(source.fd(), request, monitor, capture.get());
     const bool captured = !capture || capture->good();
     if (capture) capture->close();
     print_line("monitor: " + monitor.summary());
     if (!captured) std::fprintf(stderr, "tivctl: monitor: writing %s failed\n", request.capture.c_str());
-    return captured ? kExitOk : kExitFailed;
+    if (output_gone()) std::fprintf(stderr, "tivctl: monitor: standard output closed; stopped listening\n");
+    if (!captured || output_gone()) return kExitFailed;
+    if (const int signal = tivtools::stop_signal()) return tivtools::exit_status_for(signal);
+    return kExitOk;
 }
 
 }  // namespace tivctl

@@ -17,7 +17,10 @@ struct MonitorRequest {
     double seconds = 0;   // stop after this long (0: no limit)
 };
 
-// Exit status: 0 when the source ended or a limit or Ctrl-C stopped it.
+// Exit status: 0 when the source ended or a limit stopped it, 128 + the
+// signal after a stop signal (130: Ctrl-C), kExitUsage when the capture file
+// cannot be created, kExitFailed when the source, the capture or standard
+// output failed.
 int run_monitor(const MonitorRequest& request, int com, uint32_t baud);
 
 }  // namespace tivctl
