@@ -37,6 +37,7 @@ add_executable(tivctl
   tivctl/bus_command.cpp
   tivctl/cli.cpp
   tivctl/download_command.cpp
+  tivctl/failed_frames_win32.cpp
   tivctl/main.cpp
   tivctl/modes_win32.cpp
   tivctl/operations.cpp

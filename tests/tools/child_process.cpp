@@ -118,6 +118,11 @@ void Child::signal(int signal) {
     if (status_ < 0) kill(pid_, signal);
 }
 
+void Child::close_out() {
+    if (out_fd_ >= 0) close(out_fd_);
+    out_fd_ = -1;
+}
+
 int Child::wait(milliseconds timeout) {
     const Clock::time_point deadline = Clock::now() + timeout;
     while (status_ < 0) {

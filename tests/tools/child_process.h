@@ -29,6 +29,7 @@ public:
     bool wait_for(const std::string& needle, std::chrono::milliseconds timeout, size_t from = 0);
     void send(const std::string& bytes);  // to the pty (terminal children)
     void signal(int signal);
+    void close_out();  // stop reading its stdout: its next write finds no reader
     // Reaps the child; its exit status, 128 + signal, or -1 when it did not
     // end in time (it is then killed).
     int wait(std::chrono::milliseconds timeout);

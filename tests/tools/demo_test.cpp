@@ -18,7 +18,7 @@ TEST(Demo, RunsEveryOperationAndEndsWithTheScriptedState) {
     EXPECT_EQ(r.err, "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
     for (const char* step : {"$ tivctl set-serial 0xF00004 random", "$ tivctl set-group 0x100003 2",
-                             "$ tivctl set-rgbx 2 #8000FF20", "$ tivctl fade-rgbx 0x100001 #00FF8000 20",
+                             "$ tivctl set-rgbx 2 '#8000FF20'", "$ tivctl fade-rgbx 0x100001 '#00FF8000' 20",
                              "$ tivctl prog 2 9", "$ tivctl send 0x100002 LIGHT 00 10 20 30 40",
                              "$ tivctl firmware-reset 0x", "$ tivctl reset 2", "$ tivctl download 0x100001 ", "download 100%, 8/8 bytes"})
         EXPECT_NE(r.out.find(step), std::string::npos) << step;
@@ -29,6 +29,19 @@ TEST(Demo, RunsEveryOperationAndEndsWithTheScriptedState) {
                             R"(\* 0x[0-7][0-9A-F]{5} +2  80 00 FF 20 .*#FFFFFFFF  no +9 )"})
         EXPECT_TRUE(std::regex_search(final_state, std::regex(row))) << row << "\n" << final_state;
     EXPECT_NE(r.out.find("EEPROM of 0x100001 from 0x100: 74 69 76 6C 69 6E 6B 20"), std::string::npos) << r.out;
+
+    // Its colour commands work pasted into a shell as they stand ('#' would
+    // start a comment), here on a simulated bus.
+    int pasted = 0;
+    for (const std::string& line : lines_of(r.out)) {
+        const size_t at = line.find("$ tivctl ");
+        if (at == std::string::npos || line.find('#') == std::string::npos) continue;
+        const std::string command = kTivctl + " --sim " + line.substr(at + 9);
+        const Finished run = run_to_end({"/bin/sh", "-c", command}, {{"TIVLINK_COM1", ""}});
+        EXPECT_EQ(run.status, 0) << line << "\n" << run.err;
+        pasted++;
+    }
+    EXPECT_GE(pasted, 4);
 }
 
 }  // namespace

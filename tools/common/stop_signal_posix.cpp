@@ -23,6 +23,14 @@ void catch_stop_signals() {
     action.sa_flags = 0;  // no SA_RESTART: a sleep or poll returns early
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+void ignore_closed_output() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 int stop_signal() { return received.load(); }

@@ -51,6 +51,9 @@ void catch_stop_signals() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+// A write to a closed pipe fails with an error on Windows; no signal comes.
+void ignore_closed_output() {}
+
 int stop_signal() { return received.load(); }
 
 void sleep_unless_stopped(std::chrono::milliseconds period) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tivlink.h"
+#include "tools/common/count_text.h"
 #include "tools/common/device_text.h"
 #include "tools/common/frame_text.h"
 #include "tools/common/number_parse.h"
@@ -152,7 +153,9 @@ int download_image(Demo& demo, SimSession& sim, uint32_t address, uint32_t size)
         std::fprintf(stderr, "tivctl: demo: cannot write an image file in /tmp\n");
         return kExitFailed;
     }
-    std::printf("   $ tivctl download %s %s\n", tivtools::address_text(address).c_str(), path.c_str());
+    Operation shown = op(OpKind::download, address);
+    shown.file = path;
+    std::printf("   $ tivctl %s\n", operation_text(shown).c_str());
     std::fflush(stdout);
     const int loaded = load_e2_file(path.c_str());
     unlink(path.c_str());
@@ -192,7 +195,8 @@ int run_demo(const Request& r) {
     sim.settle();
     sim.print_devices(stdout, true, &initial);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("demo: %zu frames on the bus in %.1f s\n", sim.bus().log().size(), seconds);
+    std::printf("demo: %s on the bus in %.1f s\n", tivtools::count_text(sim.bus().log().size(), "frame").c_str(),
+                seconds);
     if (downloaded != kExitOk) return downloaded;
     return demo.failures() ? kExitFailed : kExitOk;
 }

@@ -2,12 +2,14 @@
 #include <cstdio>
 #include <exception>
 
+#include "tools/common/stop_signal.h"
 #include "tools/tivctl/cli.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/modes.h"
 
 int main(int argc, char** argv) {
     using namespace tivctl;
+    tivtools::ignore_closed_output();
     Request request;
     if (std::optional<int> status = parse_command_line(argc, argv, request)) return *status;
     try {

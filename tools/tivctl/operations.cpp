@@ -1,12 +1,15 @@
 #include "tools/tivctl/operations.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "sim/protocol.h"
 #include "tivlink.h"
+#include "tools/common/count_text.h"
 #include "tools/common/frame_text.h"
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/failed_frames.h"
 
 namespace tivctl {
 
@@ -14,48 +17,79 @@ namespace {
 
 using tivtools::address_text;
 
+// A word as a shell takes it back when pasted: '#' would start a comment.
+std::string shell_word(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789_./:=+-") == std::string::npos;
+    if (plain) return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // Group addresses read better as plain numbers, and tivctl takes either.
 std::string target_text(uint32_t a) { return a > 0xFFFF ? address_text(a) : std::to_string(a); }
 
-// The library has reported a failed frame in its own one-line box already.
-int status_of(int32_t result) { return result == 0 ? kExitOk : kExitFailed; }
+// The library's result of one operation: 0 or -1 for the light commands
+// and raw frames, the address stored for set-serial, 0 for the others.
+int32_t call_library(const Operation& op) {
+    const uint32_t a = op.address;
+    switch (op.kind) {
+    case OpKind::set_rgbx: return set_rgbx(a, op.colour);
+    case OpKind::fade_rgbx: return fade_rgbx(a, op.colour, (int32_t)op.value);
+    case OpKind::reset: return xd_reset(a);
+    case OpKind::prog: return xd_prog(a, (int32_t)op.value);
+    case OpKind::send: return tiv_frame_send(a, op.command, op.payload.data(), (uint32_t)op.payload.size());
+    case OpKind::set_serial: return set_serial(a, (int32_t)op.value);
+    case OpKind::set_group: return set_group(a, (int32_t)op.value);
+    case OpKind::firmware_reset: return firmware_reset(a);
+    case OpKind::download: break;  // has its own runner
+    }
+    return -1;
+}
+
+// Frames that failed while `run` ran; 0 where the build cannot tell.
+uint32_t frames_failed_during(const std::function<void()>& run) {
+    const std::optional<uint32_t> before = failed_frames();
+    run();
+    const std::optional<uint32_t> after = failed_frames();
+    return before && after ? *after - *before : 0;
+}
 
 }  // namespace
 
 int run_operation(const Operation& op) {
-    const uint32_t a = op.address;
+    int32_t result = 0;
+    const uint32_t failed = frames_failed_during([&] { result = call_library(op); });
+    if (failed) {
+        // The library has shown each failed frame in its own box already.
+        std::fprintf(stderr, "tivctl: %s: %s not written whole", operation_text(op).c_str(),
+                     tivtools::count_text(failed, "frame").c_str());
+        if (op.kind == OpKind::set_serial)
+            std::fprintf(stderr, "; the device may not have stored %s", address_text((uint32_t)result).c_str());
+        std::fputc('\n', stderr);
+        return kExitFailed;
+    }
     switch (op.kind) {
-    case OpKind::set_rgbx: return status_of(set_rgbx(a, op.colour));
-    case OpKind::fade_rgbx: return status_of(fade_rgbx(a, op.colour, (int32_t)op.value));
-    case OpKind::reset: return status_of(xd_reset(a));
-    case OpKind::prog: return status_of(xd_prog(a, (int32_t)op.value));
-    case OpKind::send:
-        return status_of(tiv_frame_send(a, op.command, op.payload.data(), (uint32_t)op.payload.size()));
-    case OpKind::set_serial: {
-        // Setup sequences do not report failed frames; their boxes have shown.
-        const int32_t stored = set_serial(a, (int32_t)op.value);
-        std::printf("%s\n", address_text((uint32_t)stored).c_str());
-        return kExitOk;
+    case OpKind::set_serial: std::printf("%s\n", address_text((uint32_t)result).c_str()); return kExitOk;
+    case OpKind::set_group:
+    case OpKind::firmware_reset: return kExitOk;  // their result says nothing about their frames
+    default: return result == 0 ? kExitOk : kExitFailed;
     }
-    case OpKind::set_group: set_group(a, (int32_t)op.value); return kExitOk;
-    case OpKind::firmware_reset: firmware_reset(a); return kExitOk;
-    case OpKind::download: break;  // has its own runner
-    }
-    return kExitFailed;
 }
 
 std::string operation_text(const Operation& op) {
     const std::string a = target_text(op.address);
     switch (op.kind) {
-    case OpKind::set_rgbx: return "set-rgbx " + a + " " + tivtools::colour_text(op.colour);
+    case OpKind::set_rgbx: return "set-rgbx " + a + " " + shell_word(tivtools::colour_text(op.colour));
     case OpKind::fade_rgbx:
-        return "fade-rgbx " + a + " " + tivtools::colour_text(op.colour) + " " + std::to_string(op.value);
+        return "fade-rgbx " + a + " " + shell_word(tivtools::colour_text(op.colour)) + " " + std::to_string(op.value);
     case OpKind::reset: return "reset " + a;
     case OpKind::prog: return "prog " + a + " " + std::to_string(op.value);
     case OpKind::set_serial: return "set-serial " + a + " " + (op.value ? address_text(op.value) : "random");
     case OpKind::set_group: return "set-group " + a + " " + std::to_string(op.value);
     case OpKind::firmware_reset: return "firmware-reset " + a;
-    case OpKind::download: return "download " + a + " " + op.file;
+    case OpKind::download: return "download " + a + " " + shell_word(op.file);
     case OpKind::send: {
         const char* name = tivsim::command_name(op.command);
         std::string s = "send " + a + " " + (name ? name : std::to_string(op.command));

@@ -6,10 +6,13 @@
 namespace tivctl {
 
 // Runs one operation other than download; prints what the user needs to
-// know (set-serial: the address stored). Returns an exit status.
+// know (set-serial: the address stored, only when every frame went out).
+// Returns an exit status: kExitFailed when any of its frames failed, where
+// the build can tell (tools/tivctl/failed_frames.h).
 int run_operation(const Operation& op);
 
-// "set-rgbx 0x010001 #11223344" and the like, for logs and the demo.
+// "set-rgbx 0x010001 '#11223344'" and the like, for logs and the demo:
+// quoted so that a shell takes the line back as it stands.
 std::string operation_text(const Operation& op);
 
 }  // namespace tivctl
