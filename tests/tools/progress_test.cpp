@@ -25,6 +25,22 @@ TEST(Progress, BytesDoneInvertsTheWorkersPercentage) {
     EXPECT_EQ(tivtools::bytes_done(0, 0), 0u);
 }
 
+// A worker stopped after sending k bytes last published (k - 1) * 100 /
+// total (0 when it sent none): the range must hold k and only counts that
+// publish the same percent, so the stop message says what went out.
+TEST(Progress, BytesSentByAStoppedWorkerHoldsExactlyTheCountsOfItsPercent) {
+    for (uint32_t total : {1u, 3u, 7u, 100u, 101u, 200u, 333u, 2044u}) {
+        auto last_percent = [total](uint32_t k) { return k == 0 ? 0 : (int)((k - 1) * 100u / total); };
+        for (uint32_t k = 0; k <= total; k++) {
+            const tivtools::ByteRange range = tivtools::bytes_sent(last_percent(k), total);
+            EXPECT_LE(range.low, k) << total << " " << k;
+            EXPECT_GE(range.high, k) << total << " " << k;
+            for (uint32_t other = range.low; other <= range.high; other++)
+                EXPECT_EQ(last_percent(other), last_percent(k)) << total << " " << k << " " << other;
+        }
+    }
+}
+
 TEST(Progress, TimeLeftFollowsThePaceSoFar) {
     // 3-byte image at 66%: two bytes done in 160 ms, one to go.
     EXPECT_EQ(tivtools::time_left({66, 3, Millis(160), false}), Millis(80));

@@ -10,6 +10,7 @@ namespace {
 struct Refusal {
     std::vector<std::string> args;
     const char* reason;
+    const char* misleading = nullptr;  // must not be in the reason
 };
 
 void PrintTo(const Refusal& r, std::ostream* os) {
@@ -32,6 +33,9 @@ TEST_P(TivctlRefuses, WithStatusTwoAndOneLineReason) {
     ASSERT_EQ(lines.size(), 1u) << r.err;
     EXPECT_EQ(lines[0].rfind("tivctl: ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(GetParam().reason), std::string::npos) << lines[0];
+    if (GetParam().misleading) {
+        EXPECT_EQ(lines[0].find(GetParam().misleading), std::string::npos) << lines[0];
+    }
     EXPECT_EQ(r.out, "");
 }
 
@@ -57,7 +61,16 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"--sim", "monitor", "--pty"}, "--sim does not apply"},
                     Refusal{{"--sim-device", "0x010001", "reset", "1"}, "--sim-device needs --sim"},
                     Refusal{{"--sim", "--sim-device", "0x20", "reset", "1"}, "outside 0x10000..0xFFFFFF"},
-                    Refusal{{"--port", "2", "frobnicate"}, "unknown sub-command 'frobnicate'"}));
+                    Refusal{{"--port", "2", "frobnicate"}, "unknown sub-command 'frobnicate'"},
+                    Refusal{{"reset", "0x100000000"}, "address '0x100000000' is outside 0..0xFFFFFF"},
+                    Refusal{{"--sim", "--sim-device", "0x5", "reset", "1"}, "outside 0x10000..0xFFFFFF", "random"},
+                    Refusal{{"--sim", "--sim-device", "0x010001", "--sim-device", "65537:2", "reset", "1"},
+                            "device address 0x010001 is given twice"},
+                    Refusal{{"demo", "--sim-device", "0x010001"}, "--sim-device does not apply"},
+                    Refusal{{"monitor", "--pty", "--seconds", "-1"}, "'-1' is not a number of seconds"},
+                    Refusal{{"monitor", "--pty", "--frames", "-1"}, "frame count '-1' is not a number"},
+                    Refusal{{"monitor", "--pty", "--capture", "/nonexistent/run.cap"},
+                            "cannot write capture file /nonexistent/run.cap"}));
 
 TEST(Tivctl, RefusesAFrameTheLibraryWouldStopTheProcessFor) {
     std::vector<std::string> argv = {kTivctl, "send", "0x010001", "0x42", std::string(991 * 2, '0')};

@@ -92,10 +92,39 @@ TEST(Tivsim, StalledLineReadsNothing) {
     EXPECT_NE(sim.out().find(R"("bytes_received":0,)"), std::string::npos) << sim.out();
 }
 
-TEST(Tivsim, RefusesARepeatedDevice) {
-    const Finished r = run_to_end({kTivsim, "--device", "0x010001", "--device", "65537:3"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("device address 0x010001 is given twice"), std::string::npos) << r.err;
+struct SimRefusal {
+    std::vector<std::string> args;
+    const char* reason;
+};
+
+void PrintTo(const SimRefusal& r, std::ostream* os) {
+    *os << "tivsim";
+    for (const std::string& a : r.args) *os << " " << a;
 }
+
+class TivsimRefuses : public testing::TestWithParam<SimRefusal> {};
+
+// Before the bus exists: no TIVLINK_COM line for a host to use, no session
+// to lose. The time limit in the rows ends a tivsim that took them.
+TEST_P(TivsimRefuses, BeforeItStartsWithStatusTwo) {
+    std::vector<std::string> argv = {kTivsim, "--quiet"};
+    argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
+    const Finished r = run_to_end(argv, {}, 10s);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind("tivsim: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(GetParam().reason), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, TivsimRefuses,
+    testing::Values(SimRefusal{{"--seconds", "0.2", "--device", "0x010001", "--device", "65537:3"},
+                               "device address 0x010001 is given twice"},
+                    SimRefusal{{"--seconds", "0.2", "--frames", "-1"}, "frame count '-1' is not a number"},
+                    SimRefusal{{"--seconds", "nan"}, "'nan' is not a number of seconds"},
+                    SimRefusal{{"--seconds", "0.2", "--noise", "nan"}, "'nan' is not a number of bytes per second"},
+                    SimRefusal{{"--seconds", "0.2", "--json", "/nonexistent/state.json"},
+                               "cannot write /nonexistent/state.json"}));
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/common/number_parse.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace tivtools {
 
@@ -25,8 +26,10 @@ std::string hex(uint64_t v) {
     return buf;
 }
 
-// Digits of one base, with overflow past `max` reported rather than wrapped.
-Parsed<uint64_t> digits(std::string_view all, std::string_view body, unsigned base, uint64_t max) {
+// Digits of one base, with overflow past `max` reported rather than wrapped:
+// `too_large` follows the quoted text, or "is larger than <max>".
+Parsed<uint64_t> digits(std::string_view all, std::string_view body, unsigned base, uint64_t max,
+                        const char* too_large = nullptr) {
     if (body.empty()) return Parsed<uint64_t>::fail(quoted(all) + " is not a number");
     uint64_t v = 0;
     for (char c : body) {
@@ -34,33 +37,61 @@ Parsed<uint64_t> digits(std::string_view all, std::string_view body, unsigned ba
         if (d < 0 || (unsigned)d >= base)
             return Parsed<uint64_t>::fail(quoted(all) + " is not a " +
                                           (base == 16 ? "hex number" : "number (decimal, or hex with 0x)"));
-        if (v > (max - d) / base)
-            return Parsed<uint64_t>::fail(quoted(all) + " is larger than " + hex(max));
+        if ((uint64_t)d > max || v > (max - d) / base)
+            return Parsed<uint64_t>::fail(quoted(all) + " " + (too_large ? too_large : "is larger than " + hex(max)));
         v = v * base + d;
     }
     return {v, {}};
 }
 
+Parsed<uint64_t> unsigned_within(std::string_view text, uint64_t max, const char* too_large = nullptr) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return digits(text, text.substr(2), 16, max, too_large);
+    return digits(text, text, 10, max, too_large);
+}
+
 // A parsed number checked against [lo, hi], named `what` in the reason.
 Parsed<uint32_t> ranged(std::string_view text, const char* what, uint32_t lo, uint32_t hi,
                         const char* range_text) {
-    auto n = parse_unsigned(text, 0xFFFFFFFFu);
+    const std::string outside = std::string("is outside ") + range_text;
+    auto n = unsigned_within(text, hi, outside.c_str());
     if (!n) return Parsed<uint32_t>::fail(std::string(what) + " " + n.error);
     if (*n.value < lo || *n.value > hi)
         return Parsed<uint32_t>::fail(std::string(what) + " " + quoted(text) + " is outside " + range_text);
     return {(uint32_t)*n.value, {}};
 }
 
+// Below 1e6 and not negative: NaN fails both comparisons, so it is refused too.
+Parsed<double> amount(std::string_view text, const char* what) {
+    try {
+        size_t used = 0;
+        const double v = std::stod(std::string(text), &used);
+        if (used == text.size() && v >= 0 && v < 1e6) return {v, {}};
+    } catch (const std::exception&) {
+    }
+    return Parsed<double>::fail(quoted(text) + " is not a number of " + what + " (0 up to 1e6)");
+}
+
 }  // namespace
 
-Parsed<uint64_t> parse_unsigned(std::string_view text, uint64_t max) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return digits(text, text.substr(2), 16, max);
-    return digits(text, text, 10, max);
+Parsed<uint64_t> parse_frame_limit(std::string_view text) {
+    auto n = parse_unsigned(text, UINT64_MAX);
+    if (!n) return Parsed<uint64_t>::fail("frame count " + n.error);
+    return n;
 }
+
+Parsed<double> parse_seconds(std::string_view text) { return amount(text, "seconds"); }
+
+Parsed<double> parse_byte_rate(std::string_view text) { return amount(text, "bytes per second"); }
+
+Parsed<uint64_t> parse_unsigned(std::string_view text, uint64_t max) { return unsigned_within(text, max); }
 
 Parsed<uint32_t> parse_address(std::string_view text) {
     return ranged(text, "address", 0, kAddressMax, "0..0xFFFFFF");
+}
+
+Parsed<uint32_t> parse_device_address(std::string_view text) {
+    return ranged(text, "physical address", kPhysicalMin, kAddressMax, "0x10000..0xFFFFFF");
 }
 
 Parsed<uint32_t> parse_physical_address(std::string_view text) {

@@ -25,6 +25,7 @@ Parsed<uint64_t> parse_unsigned(std::string_view text, uint64_t max);
 
 Parsed<uint32_t> parse_address(std::string_view text);           // 0..0xFFFFFF
 Parsed<uint32_t> parse_physical_address(std::string_view text);  // 0x10000..0xFFFFFF, 0 or "random"
+Parsed<uint32_t> parse_device_address(std::string_view text);    // 0x10000..0xFFFFFF only
 Parsed<uint32_t> parse_group(std::string_view text);             // 1..255
 Parsed<uint32_t> parse_program(std::string_view text);           // 0..7, 9
 Parsed<uint32_t> parse_byte(std::string_view text);              // 0..255
@@ -32,6 +33,12 @@ Parsed<uint32_t> parse_port(std::string_view text);              // 1..9
 Parsed<uint32_t> parse_baud(std::string_view text);              // divides 115200
 // A number up to 0xFFFFFFFF, or #RRGGBBWW (or #RRGGBB with WW = 00).
 Parsed<uint32_t> parse_colour(std::string_view text);
+// A limit on frames for the monitor and the simulated bus: 0 and up.
+Parsed<uint64_t> parse_frame_limit(std::string_view text);
+// A finite, non-negative amount below 1e6 ("0.5", "10"): seconds, or noise
+// bytes per second.
+Parsed<double> parse_seconds(std::string_view text);
+Parsed<double> parse_byte_rate(std::string_view text);
 // Hex bytes: "12", "0x12", "1201", "12:01"; an even number of digits.
 Parsed<std::vector<uint8_t>> parse_hex_bytes(std::string_view text);
 

@@ -11,6 +11,14 @@ uint32_t bytes_done(int percent, uint32_t total) {
     return (uint32_t)std::min<uint64_t>((p * total + 99) / 100, total);
 }
 
+ByteRange bytes_sent(int last_percent, uint32_t total) {
+    if (total == 0) return {};
+    const uint64_t p = (uint64_t)std::clamp(last_percent, 0, 99);
+    // The last byte that publishes p, then one more for the byte's own index.
+    const uint32_t last = (uint32_t)std::min<uint64_t>(((p + 1) * total - 1) / 100, total - 1) + 1;
+    return {p == 0 ? 0 : bytes_done((int)p, total) + 1, last};
+}
+
 static uint32_t shown_bytes(const ProgressSample& s) { return s.finished ? s.total : bytes_done(s.percent, s.total); }
 
 static int shown_percent(const ProgressSample& s) { return s.finished ? 100 : std::clamp(s.percent, 0, 99); }

@@ -22,6 +22,15 @@ struct ProgressSample {
 // i * 100 / total before sending byte i, so that is the smallest such i.
 uint32_t bytes_done(int percent, uint32_t total);
 
+// Image bytes a stopped worker has sent, from the last percent it published
+// before its closing reset: it sends byte i right after publishing
+// i * 100 / total, so one percent may cover several bytes. 0 covers the
+// case that no byte went out at all.
+struct ByteRange {
+    uint32_t low = 0, high = 0;
+};
+ByteRange bytes_sent(int last_percent, uint32_t total);
+
 // Remaining time by the pace so far; empty before the first byte is done.
 std::optional<Millis> time_left(const ProgressSample& s);
 

@@ -1,5 +1,7 @@
 #include "tools/common/sim_device_layout.h"
 
+#include <set>
+
 namespace tivtools {
 
 std::vector<SimDevicePlace> default_sim_layout(size_t count) {
@@ -11,10 +13,8 @@ std::vector<SimDevicePlace> default_sim_layout(size_t count) {
 
 Parsed<SimDevicePlace> parse_sim_device(std::string_view text) {
     const size_t colon = text.find(':');
-    auto address = parse_physical_address(text.substr(0, colon));
-    if (!address || *address.value == 0)
-        return Parsed<SimDevicePlace>::fail(address ? "device '" + std::string(text) + "' needs a physical address"
-                                                   : address.error);
+    auto address = parse_device_address(text.substr(0, colon));
+    if (!address) return Parsed<SimDevicePlace>::fail(address.error);
     SimDevicePlace place{*address.value, 0};
     if (colon != std::string_view::npos) {
         auto group = parse_unsigned(text.substr(colon + 1), 255);
@@ -22,6 +22,13 @@ Parsed<SimDevicePlace> parse_sim_device(std::string_view text) {
         place.group = (uint8_t)*group.value;
     }
     return {place, {}};
+}
+
+std::optional<std::string> repeated_sim_device(const std::vector<SimDevicePlace>& layout) {
+    std::set<uint32_t> seen;
+    for (const SimDevicePlace& d : layout)
+        if (!seen.insert(d.address).second) return "device address " + address_text(d.address) + " is given twice";
+    return std::nullopt;
 }
 
 }  // namespace tivtools

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,5 +28,9 @@ std::vector<SimDevicePlace> default_sim_layout(size_t count = kDefaultSimDevices
 
 // "0x010005" or "0x010005:3" (group 0..255, default 0: in no group).
 Parsed<SimDevicePlace> parse_sim_device(std::string_view text);
+
+// "device address 0x010005 is given twice" for the first address a layout
+// repeats; empty when each is there once.
+std::optional<std::string> repeated_sim_device(const std::vector<SimDevicePlace>& layout);
 
 }  // namespace tivtools

@@ -10,6 +10,7 @@
 #include "tools/common/frame_fit.h"
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/failed_frames.h"
 #include "tools/tivctl/modes.h"
 
 namespace tivctl {
@@ -37,6 +38,7 @@ struct ArgText {
     std::string port = "1", baud = "9600", address, colour, value, command, file, progress_interval = "1";
     std::vector<std::string> payload, sim_devices;
     std::string demo_image_bytes = "12";
+    std::string monitor_frames = "0", monitor_seconds = "0";
 };
 
 // Positionals name themselves; their type adds nothing to the help.
@@ -45,16 +47,6 @@ CLI::Option* plain(CLI::Option* o) { return o->type_name(""); }
 template <class T>
 CLI::Validator check_with(Parsed<T> (*parse)(std::string_view), const char* name) {
     return CLI::Validator([parse](std::string& text) { return parse(text).error; }, "", name);
-}
-
-Parsed<double> parse_seconds(std::string_view text) {
-    try {
-        size_t used = 0;
-        const double v = std::stod(std::string(text), &used);
-        if (used == text.size() && v >= 0 && v < 1e6) return {v, {}};
-    } catch (const std::exception&) {
-    }
-    return Parsed<double>::fail("'" + std::string(text) + "' is not a number of seconds");
 }
 
 Parsed<uint32_t> parse_image_bytes(std::string_view text) {
@@ -107,13 +99,16 @@ void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
     plain(s->add_option("GROUP", t.value, "group 1..255"))->required()->check(check_with(tivtools::parse_group, "GROUP"));
     s = op("firmware-reset", "run the firmware-reset sequence", OpKind::firmware_reset);
     add_address(s, t);
+    for (CLI::App* setup : {app.get_subcommand("set-serial"), app.get_subcommand("set-group"),
+                            app.get_subcommand("firmware-reset")})
+        if (*setup_failure_note()) setup->footer(setup_failure_note());
     s = op("download", "write an EEPROM image file to a device, with progress", OpKind::download);
     add_address(s, t);
     plain(s->add_option("FILE", t.file, "image file: image bytes, then the 4-byte big-endian start address"))
         ->required();
     s->add_option("--interval", t.progress_interval, "seconds between progress lines when not on a terminal")
         ->type_name("SECONDS")
-        ->check(check_with(parse_seconds, "SECONDS"));
+        ->check(check_with(tivtools::parse_seconds, "SECONDS"));
     s = op("send", "send one raw frame", OpKind::send);
     add_address(s, t);
     plain(s->add_option("CMD", t.command, "command: a name (LIGHT, RESET, ...) or 0..255"))
@@ -123,7 +118,7 @@ void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
         ->check(check_with(tivtools::parse_hex_bytes, "HEX"));
 }
 
-void add_monitor(CLI::App& app, Request& r, Subcommands& subs) {
+void add_monitor(CLI::App& app, ArgText& t, Request& r, Subcommands& subs) {
     CLI::App* m = app.add_subcommand("monitor", "decode the bytes on a line into timestamped frames");
     subs.monitor = m;
     auto* device = m->add_option("--device", r.monitor.device, "listen on this serial device (at --baud)")->type_name("PATH");
@@ -134,8 +129,14 @@ void add_monitor(CLI::App& app, Request& r, Subcommands& subs) {
     m->add_option("--capture", r.monitor.capture, "also write the raw bytes to this capture file")
         ->type_name("FILE")
         ->excludes(read);
-    m->add_option("--frames", r.monitor.frames, "stop after this many frames")->excludes(read);
-    m->add_option("--seconds", r.monitor.seconds, "stop after this many seconds")->excludes(read);
+    m->add_option("--frames", t.monitor_frames, "stop after this many frames")
+        ->type_name("N")
+        ->check(check_with(tivtools::parse_frame_limit, "N"))
+        ->excludes(read);
+    m->add_option("--seconds", t.monitor_seconds, "stop after this many seconds")
+        ->type_name("SECONDS")
+        ->check(check_with(tivtools::parse_seconds, "SECONDS"))
+        ->excludes(read);
     m->footer("Exactly one of --device, --pty, --read. Ctrl-C ends listening.");
 }
 
@@ -163,8 +164,10 @@ void convert(const ArgText& t, Request& r) {
     r.port = (int)*tivtools::parse_port(t.port).value;
     r.baud = *tivtools::parse_baud(t.baud).value;
     for (const std::string& d : t.sim_devices) r.sim_devices.push_back(*tivtools::parse_sim_device(d).value);
-    r.progress_interval = *parse_seconds(t.progress_interval).value;
+    r.progress_interval = *tivtools::parse_seconds(t.progress_interval).value;
     r.demo_image_bytes = *parse_image_bytes(t.demo_image_bytes).value;
+    r.monitor.frames = *tivtools::parse_frame_limit(t.monitor_frames).value;
+    r.monitor.seconds = *tivtools::parse_seconds(t.monitor_seconds).value;
     Operation& op = r.op;
     if (!t.address.empty()) op.address = *tivtools::parse_address(t.address).value;
     if (!t.colour.empty()) op.colour = *tivtools::parse_colour(t.colour).value;
@@ -192,7 +195,10 @@ std::string cross_check(const Request& r) {
         if (r.monitor.device.empty() && !r.monitor.pty && r.monitor.read.empty())
             return "monitor needs one of --device, --pty or --read";
     }
-    if (!r.sim && !r.sim_devices.empty() && r.mode != Mode::demo) return "--sim-device needs --sim";
+    if (!r.sim_devices.empty() && r.mode == Mode::demo)
+        return "demo brings its own devices; --sim-device does not apply";
+    if (!r.sim && !r.sim_devices.empty()) return "--sim-device needs --sim";
+    if (auto repeated = tivtools::repeated_sim_device(r.sim_devices)) return "--sim-device: " + *repeated;
     if (r.mode == Mode::operation && r.op.kind == OpKind::send &&
         tivtools::frame_wire_size(r.op.address, r.op.command, r.op.payload) == 0)
         return "send: a payload of " + std::to_string(r.op.payload.size()) +
@@ -233,7 +239,7 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     Subcommands subs;
     add_globals(app, typed, request);
     add_operations(app, typed, subs);
-    add_monitor(app, request, subs);
+    add_monitor(app, typed, request, subs);
     add_demo(app, typed, subs);
     try {
         app.parse(argc, argv);

@@ -1,5 +1,7 @@
 #include "tools/tivctl/sim_session.h"
 
+#include <stdexcept>
+
 #include "tools/common/device_text.h"
 #include "tools/common/frame_text.h"
 #include "tools/common/terminal.h"
@@ -17,7 +19,8 @@ constexpr tivsim::Nanos kSettleLimit = 2s;
 
 SimSession::SimSession(const std::vector<tivtools::SimDevicePlace>& layout, int com)
     : bus_(std::make_unique<tivsim::SimBus>()) {
-    tivtools::add_sim_devices(bus_->devices(), layout.empty() ? tivtools::default_sim_layout() : layout);
+    auto added = tivtools::add_sim_devices(bus_->devices(), layout.empty() ? tivtools::default_sim_layout() : layout);
+    if (!added) throw std::runtime_error(added.error);
     bus_->bind_com(com);
     mark();
 }

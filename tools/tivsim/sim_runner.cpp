@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
 #include "sim/com_env.h"
 #include "sim/sim_bus.h"
+#include "tools/common/count_text.h"
 #include "tools/common/device_text.h"
 #include "tools/common/frame_text.h"
 #include "tools/common/state_json.h"
@@ -109,11 +112,22 @@ void print_final(tivsim::SimBus& bus, const SimOptions& o) {
     std::printf("final state:\n%s\n", tivtools::device_header().c_str());
     for (const tivsim::DeviceState& d : bus.devices().snapshot())
         std::printf("%s\n", tivtools::device_row(d, colour, false).c_str());
-    std::printf("%zu frames\n", frame_count(bus.log()));
+    std::printf("%s\n", tivtools::count_text(frame_count(bus.log()), "frame").c_str());
     std::fflush(stdout);
 }
 
-bool write_json(tivsim::SimBus& bus, const SimOptions& o) {
+// Where the final state goes; opened before the session so that a path
+// that cannot be written fails at once rather than after it.
+struct JsonOutput {
+    bool open(const std::string& path) {
+        if (path.empty() || path == "-") return true;
+        file.open(path);
+        return (bool)file;
+    }
+    std::ofstream file;
+};
+
+bool write_json(tivsim::SimBus& bus, const SimOptions& o, JsonOutput& output) {
     const tivtools::BusState state{o.com, bus.slave_path(), bus.stats(), bus.devices().snapshot(), bus.log()};
     const std::string json = tivtools::bus_state_json(state) + "\n";
     if (o.json == "-") {
@@ -121,17 +135,21 @@ bool write_json(tivsim::SimBus& bus, const SimOptions& o) {
         std::fflush(stdout);
         return true;
     }
-    std::ofstream out(o.json);
-    out << json;
-    out.close();
-    if (!out) std::fprintf(stderr, "tivsim: cannot write %s\n", o.json.c_str());
-    return (bool)out;
+    output.file << json;
+    output.file.close();
+    if (!output.file) std::fprintf(stderr, "tivsim: cannot write %s\n", o.json.c_str());
+    return (bool)output.file;
 }
 
 }  // namespace
 
 int run_sim(const SimOptions& o) {
     tivtools::catch_stop_signals();
+    JsonOutput json;
+    if (!json.open(o.json)) {
+        std::fprintf(stderr, "tivsim: cannot write %s: %s\n", o.json.c_str(), std::strerror(errno));
+        return 2;
+    }
     tivsim::SimBus bus;
     auto added = tivtools::add_sim_devices(bus.devices(), o.devices);
     if (!added) {
@@ -150,7 +168,7 @@ int run_sim(const SimOptions& o) {
     run_loop(bus, o, export_line);
     bus.stop_capture();
     print_final(bus, o);
-    if (!o.json.empty() && !write_json(bus, o)) return 1;
+    if (!o.json.empty() && !write_json(bus, o, json)) return 1;
     return 0;
 }
 
