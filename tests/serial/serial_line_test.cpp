@@ -48,6 +48,14 @@ class SerialLine : public testing::Test {
         }
         return queued() == want;
     }
+    // The reader's exit code once it has ended by itself, within 2 s.
+    DWORD reader_exit_code() {
+        DWORD code = STILL_ACTIVE;
+        auto end = Clock::now() + 2s;
+        while (GetExitCodeThread(spi->hThread, &code) && code == STILL_ACTIVE && Clock::now() < end)
+            Sleep(1);
+        return code;
+    }
     PtyLine line{3};
     SerialPortInfo* spi = nullptr;
 };
@@ -102,11 +110,7 @@ TEST_F(SerialLine, ReaderTakesAtMostAHundredBytesPerWakeUp) {
     platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 1, -1);
     ASSERT_TRUE(SerialSetMask(spi, 0x01FF));
     ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
-    DWORD code = STILL_ACTIVE;
-    auto end = Clock::now() + 2s;
-    while (GetExitCodeThread(spi->hThread, &code) && code == STILL_ACTIVE && Clock::now() < end)
-        Sleep(1);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(reader_exit_code(), 0u);
     EXPECT_EQ(queued(), 900u);
     SerialStopCommThread(spi);
 }
@@ -115,11 +119,7 @@ TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
     // What a runtime without modem-line events does: the wait is refused.
     platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 0, -1);
     ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
-    DWORD code = STILL_ACTIVE;
-    auto end = Clock::now() + 2s;
-    while (GetExitCodeThread(spi->hThread, &code) && code == STILL_ACTIVE && Clock::now() < end)
-        Sleep(1);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(reader_exit_code(), 0u);
     auto start = Clock::now();
     SerialStopCommThread(spi);
     EXPECT_LT(Clock::now() - start, 100ms);
