@@ -1,6 +1,8 @@
 #include "sim/sim_bus.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -307,7 +309,18 @@ SimBus::LoopInputs SimBus::take_inputs(Outgoing& out) {
     return in;
 }
 
+// Frames are stamped when their read returns, so a reader that the
+// scheduler wakes late makes the gap before the next frame look short. Where
+// the process may (root), the reader runs at a real-time priority; it only
+// ever blocks in poll, so it cannot starve the rest of the machine.
+static void raise_reader_priority() {
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
 void SimBus::reader_loop() {
+    raise_reader_priority();
     Reader r;
     for (;;) {
         LoopInputs in = take_inputs(r.out);
