@@ -123,7 +123,7 @@ TEST(DownloadStop, FailedFramesExitNonZero) {
     ScratchFile image("image.bin");
     write_image(image, 30);
 
-    Child child({kTivctl, "download", "0x010001", image.path, "--interval", "0.1"}, {{{"TIVLINK_COM1", name}}});
+    Child child({kTivctl, "--device", name, "download", "0x010001", image.path, "--interval", "0.1"});
     ASSERT_TRUE(child.wait_for("download 0%", 10s)) << child.out() << child.err();
     close(master);  // the line is gone: writes to it fail
     EXPECT_EQ(child.wait(60s), 1) << child.out() << child.err();

@@ -38,7 +38,7 @@ class HangUpMidSequence : public testing::TestWithParam<SetupCase> {};
 // tivctl must still not report success, nor an address as stored.
 TEST_P(HangUpMidSequence, ExitsOneAndClaimsNothing) {
     Bus line;
-    std::vector<std::string> argv = {kTivctl};
+    std::vector<std::string> argv = {kTivctl, "--port", "1"};
     argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
     Child child(argv, {line.env()});
     ASSERT_TRUE(line.bus.wait_frames(1, 10s));  // the begin frame, then a pause of 100 ms or more
@@ -72,7 +72,7 @@ TEST_P(DownloadInterrupted, EndsWithTheResetOnTheBus) {
     Bus line;
     ScratchFile image("image.bin");
     write_image(image, 12);  // about 1 s
-    Child child({kTivctl, "download", "0x010001", image.path, "--interval", "0.05"}, {line.env()});
+    Child child({kTivctl, "--port", "1", "download", "0x010001", image.path, "--interval", "0.05"}, {line.env()});
     ASSERT_TRUE(line.bus.wait_frames(3, 10s));  // begin and two image bytes
     ASSERT_TRUE(child.wait_for("download ", 5s)) << child.err();
     GetParam().act(child);

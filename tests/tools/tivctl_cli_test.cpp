@@ -70,10 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"monitor", "--pty", "--seconds", "-1"}, "'-1' is not a number of seconds"},
                     Refusal{{"monitor", "--pty", "--frames", "-1"}, "frame count '-1' is not a number"},
                     Refusal{{"monitor", "--pty", "--capture", "/nonexistent/run.cap"},
-                            "cannot write capture file /nonexistent/run.cap"}));
+                            "cannot write capture file /nonexistent/run.cap"},
+                    Refusal{{"reset", "1"}, "choose the port: --port N, --device PATH or --sim"},
+                    Refusal{{"--sim", "--device", "/dev/null", "reset", "1"}, "--device does not apply"}));
 
 TEST(Tivctl, RefusesAFrameTheLibraryWouldStopTheProcessFor) {
-    std::vector<std::string> argv = {kTivctl, "send", "0x010001", "0x42", std::string(991 * 2, '0')};
+    std::vector<std::string> argv = {kTivctl, "--port", "1", "send", "0x010001", "0x42", std::string(991 * 2, '0')};
     const Finished r = run_to_end(argv, kNoPort);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("991 bytes does not fit"), std::string::npos) << r.err;
@@ -97,7 +99,7 @@ TEST(Tivctl, LibraryFailureExitsOneWithTheLibrarysLine) {
 }
 
 TEST(Tivctl, MissingImageFileFailsBeforeThePortIsOpened) {
-    const Finished r = run_to_end({kTivctl, "download", "0x010001", "/nonexistent/image.bin"}, kNoPort);
+    const Finished r = run_to_end({kTivctl, "--port", "1", "download", "0x010001", "/nonexistent/image.bin"}, kNoPort);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Can't open file '/nonexistent/image.bin'"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Can't open COM1"), std::string::npos) << r.err;

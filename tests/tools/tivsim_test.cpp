@@ -85,7 +85,7 @@ TEST(Tivsim, EndsAfterItsTimeLimitAndPrintsOnlyWhatQuietAllows) {
 TEST(Tivsim, StalledLineReadsNothing) {
     Child sim({kTivsim, "--stall", "--seconds", "3", "--quiet", "--json", "-"});
     ASSERT_TRUE(sim.wait_for("\n", 10s));
-    const Finished host = run_to_end({kTivctl, "reset", "0x010001"}, host_env(first_line(sim.out())));
+    const Finished host = run_to_end({kTivctl, "--port", "1", "reset", "0x010001"}, host_env(first_line(sim.out())));
     EXPECT_EQ(host.status, 0) << host.err;  // the pty takes the bytes; nobody reads them
     ASSERT_EQ(sim.wait(10s), 0);
     EXPECT_NE(sim.out().find(R"("counts":{"frames":0,)"), std::string::npos) << sim.out();

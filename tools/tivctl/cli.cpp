@@ -150,6 +150,8 @@ void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
         ->type_name("N")
         ->check(check_with(tivtools::parse_port, "N"));
+    app.add_option("-d,--device", r.device, "serial device to use as the port, e.g. /dev/ttyUSB0 (`tivctl ports` lists them)")
+        ->type_name("PATH");
     app.add_option("-b,--baud", t.baud, "baud rate dividing 115200 (default 9600)")
         ->type_name("B")
         ->check(check_with(tivtools::parse_baud, "B"));
@@ -199,10 +201,14 @@ std::string cross_check(const Request& r) {
         return "demo brings its own devices; --sim-device does not apply";
     if (!r.sim && !r.sim_devices.empty()) return "--sim-device needs --sim";
     if (auto repeated = tivtools::repeated_sim_device(r.sim_devices)) return "--sim-device: " + *repeated;
+    if ((r.sim || r.mode == Mode::demo) && !r.device.empty()) return "--device does not apply to --sim or demo";
     if (r.mode == Mode::operation && r.op.kind == OpKind::send &&
         tivtools::frame_wire_size(r.op.address, r.op.command, r.op.payload) == 0)
         return "send: a payload of " + std::to_string(r.op.payload.size()) +
                " bytes does not fit the library's 1000-byte frame buffer";
+    // COM1 is often a board's own UART with something else on it.
+    if (r.mode == Mode::operation && !r.sim && !r.port_chosen)
+        return "choose the port: --port N, --device PATH or --sim (`tivctl ports` lists the serial ports)";
     return {};
 }
 
@@ -211,7 +217,8 @@ std::string cross_check(const Request& r) {
 std::string first_word(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
-        if (arg == "-p" || arg == "--port" || arg == "-b" || arg == "--baud" || arg == "--sim-device") {
+        if (arg == "-p" || arg == "--port" || arg == "-d" || arg == "--device" || arg == "-b" || arg == "--baud" ||
+            arg == "--sim-device") {
             i++;
         } else if (arg.empty() || arg[0] != '-') {
             return arg;
@@ -262,6 +269,8 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
         request.op.kind = subs.operations.at(chosen);
     }
     convert(typed, request);
+    request.port_chosen = app.count("--port") > 0 || !request.device.empty();
+    if (request.mode == Mode::monitor && request.monitor.device.empty()) request.monitor.device = request.device;
     std::string problem = cross_check(request);
     if (!problem.empty()) return usage_error(problem);
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sim/com_env.h"
 #include "tools/tivctl/bus_command.h"
 #include "tools/tivctl/demo.h"
 #include "tools/tivctl/exit_status.h"
@@ -28,6 +29,9 @@ int run_on_sim(const Request& r) {
 std::string unavailable_here(const Request&) { return {}; }
 
 int run_request(const Request& request) {
+    // The library reads the variable when it opens the port.
+    if (request.mode == Mode::operation && !request.device.empty())
+        tivsim::set_com_env(request.port, request.device);
     switch (request.mode) {
     case Mode::monitor: return run_monitor(request.monitor, request.port, request.baud);
     case Mode::demo: return run_demo(request);

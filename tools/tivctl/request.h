@@ -29,6 +29,8 @@ enum class Mode { operation, monitor, demo };
 struct Request {
     Mode mode = Mode::operation;
     int port = 1;
+    bool port_chosen = false;  // --port or --device given: only then may a bus operation open a port
+    std::string device;        // --device: the path COM<port> stands for (Linux)
     uint32_t baud = 9600;
     bool sim = false;
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: the default layout
