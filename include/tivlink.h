@@ -11,6 +11,12 @@
 #ifndef TIVLINK_H
 #define TIVLINK_H
 
+/* The library's version; the build refuses a header that disagrees with it. */
+#define TIVLINK_VERSION_MAJOR 1
+#define TIVLINK_VERSION_MINOR 0
+#define TIVLINK_VERSION_PATCH 0
+#define TIVLINK_VERSION_STRING "1.0.0"
+
 #include <stdint.h>
 
 #ifdef __cplusplus

@@ -41,11 +41,16 @@ add_executable(tivctl
   tivctl/main.cpp
   tivctl/modes_win32.cpp
   tivctl/operations.cpp
+  tivctl/port_list_win32.cpp
+  tivctl/ports_command.cpp
   tivctl/progress_display.cpp
   tivctl/resources_win32.cpp
   tivctl/worker_join_win32.cpp)
 target_include_directories(tivctl SYSTEM PRIVATE ${cli11_only})
-target_link_libraries(tivctl PRIVATE tivlink tivtools_common)
+# The serial-port map and the friendly names (`tivctl ports`); the DLL
+# itself stays on KERNEL32, USER32 and msvcrt.
+target_link_libraries(tivctl PRIVATE tivlink tivtools_common advapi32 setupapi)
+tivlink_version_resource(tivctl tivctl.exe VFT_APP "tivctl: drive a bus of colour devices")
 # Only system DLLs and tivlink.dll at run time.
 target_link_options(tivctl PRIVATE -static-libgcc -static-libstdc++ -static)
 tivlink_warnings(tivctl)

@@ -43,6 +43,29 @@ TEST(DownloadProgress, OffATerminalPrintsPlainLinesThatOnlyGrow) {
     EXPECT_EQ(progress.back().rfind("download 100%, 20/20 bytes", 0), 0u) << progress.back();
 }
 
+// Images may cover the bytes the setup sequences own: downloaded anyway,
+// with a warning for each.
+TEST(DownloadWarning, NamesEachOwnedByteTheImageCovers) {
+    const struct {
+        uint32_t start, size;
+        std::vector<std::string> bytes;
+    } cases[] = {{16, 3, {"18"}}, {19, 2, {}}, {190, 9, {"198"}}};
+    for (const auto& c : cases) {
+        ScratchFile image("owned.bin");
+        write_image(image, c.size, c.start);
+        const Finished r = run_to_end({kTivctl, "--sim", "download", "0x010001", image.path, "--interval", "9"},
+                                      {{"TIVLINK_COM1", ""}}, 60s);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> warned;
+        for (const std::string& line : lines_of(r.err)) {
+            std::smatch m;
+            if (std::regex_search(line, m, std::regex(R"(^tivctl: warning: the image covers EEPROM byte (\d+),)")))
+                warned.push_back(m[1]);
+        }
+        EXPECT_EQ(warned, c.bytes) << c.start << "+" << c.size << ":\n" << r.err;
+    }
+}
+
 TEST(DownloadProgress, OnATerminalRedrawsOneBarInPlace) {
     ScratchFile image("image.bin");
     write_image(image, 10);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/tools/child_process.h"
+#include "include/tivlink.h"
 #include "tests/tools/tool_files.h"
 
 namespace {
@@ -111,10 +112,24 @@ TEST(Tivctl, EverySubcommandHasHelp) {
         const Finished r = run_to_end({kTivctl, sub, "--help"});
         EXPECT_EQ(r.status, 0) << sub;
         EXPECT_NE(r.out.find(std::string("tivctl ") + sub), std::string::npos) << r.out;
+        for (const char* global : {"--port N", "--device PATH", "--baud B", "--sim "})
+            EXPECT_NE(r.out.find(global), std::string::npos) << sub << " lacks " << global;
     }
+    const Finished send = run_to_end({kTivctl, "send", "--help"});
+    for (const char* name : {"SETUP_BEGIN (253)", "IMAGE_WRITE", "RESET", "LIGHT (126)", "XD_PROG"})
+        EXPECT_NE(send.out.find(name), std::string::npos) << name << " not in\n" << send.out;
     const Finished top = run_to_end({kTivctl, "--help"});
     EXPECT_EQ(top.status, 0);
     EXPECT_NE(top.out.find("--sim"), std::string::npos);
+}
+
+TEST(Tools, PrintTheHeadersVersion) {
+    for (const std::string& tool : {kTivctl, kTivsim}) {
+        const Finished r = run_to_end({tool, "--version"});
+        EXPECT_EQ(r.status, 0) << tool;
+        const std::string name = tool.substr(tool.rfind('/') + 1);
+        EXPECT_EQ(r.out, name + " " TIVLINK_VERSION_STRING "\n");
+    }
 }
 
 }  // namespace

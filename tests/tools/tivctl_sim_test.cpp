@@ -111,3 +111,20 @@ TEST(TivctlOnSim, DownloadWritesTheImageAndEndsWithTheReset) {
 }
 
 }  // namespace
+
+namespace {
+
+// --json: the operation's result, then the bus in tivsim's shape, a line each.
+TEST(TivctlJson, ResultThenTheSimulatedBus) {
+    const Finished r = run_to_end({kTivctl, "--sim", "--json", "set-serial", "0x010002", "0x123456"},
+                                  {{"TIVLINK_COM1", ""}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines[0], R"({"operation":"set-serial 0x010002 0x123456","ok":true,"exit":0,"address":"0x123456"})");
+    EXPECT_EQ(lines[1].rfind(R"({"com":1,"path":"/dev/pts/)", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(R"("counts":{"frames":6,"good":6,)"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find(R"({"address":1193046,"group":1,)"), std::string::npos) << lines[1];
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "sim/protocol.h"
+#include "tivlink.h"
 #include "tools/common/frame_fit.h"
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
@@ -69,6 +70,7 @@ struct Subcommands {
     std::map<CLI::App*, OpKind> operations;
     CLI::App* monitor = nullptr;
     CLI::App* demo = nullptr;
+    CLI::App* ports = nullptr;
 };
 
 void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
@@ -111,9 +113,14 @@ void add_operations(CLI::App& app, ArgText& t, Subcommands& subs) {
         ->check(check_with(tivtools::parse_seconds, "SECONDS"));
     s = op("send", "send one raw frame", OpKind::send);
     add_address(s, t);
-    plain(s->add_option("CMD", t.command, "command: a name (LIGHT, RESET, ...) or 0..255"))
+    plain(s->add_option("CMD", t.command, "command: a name (below) or 0..255"))
         ->required()
         ->check(check_with(parse_command, "CMD"));
+    std::string names;
+    for (unsigned code = 0; code < 256; code++)
+        if (const char* name = tivsim::command_name((uint8_t)code))
+            names += (names.empty() ? "" : ", ") + std::string(name) + " (" + std::to_string(code) + ")";
+    s->footer("Command names: " + names + ".");
     plain(s->add_option("HEX", t.payload, "payload bytes in hex: 12 01, 1201 or 12:01"))
         ->check(check_with(tivtools::parse_hex_bytes, "HEX"));
 }
@@ -146,6 +153,11 @@ void add_demo(CLI::App& app, ArgText& t, Subcommands& subs) {
         ->check(check_with(parse_image_bytes, "N"));
 }
 
+void add_ports(CLI::App& app, Request& r, Subcommands& subs) {
+    subs.ports = app.add_subcommand("ports", "list the serial ports and the COM number each answers to");
+    subs.ports->add_option("--sysfs", r.sysfs_root, "")->group("");
+}
+
 void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
         ->type_name("N")
@@ -159,6 +171,7 @@ void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("--sim-device", t.sim_devices, "simulated device ADDR[:GROUP] (repeat; default 4 devices from 0x010001)")
         ->type_name("ADDR[:GROUP]")
         ->check(check_with(tivtools::parse_sim_device, "DEV"));
+    app.add_flag("--json", r.json, "print the result as a JSON line; with --sim then the bus as tivsim --json does");
     app.add_flag("--report-resources", r.report_resources, "")->group("");
 }
 
@@ -234,6 +247,22 @@ int usage_error(std::string message) {
     return kExitUsage;
 }
 
+// CLI11 shows a sub-command's own options only; the global ones apply to
+// every sub-command, so each help names them too.
+void add_globals_to_help(CLI::App& app) {
+    const std::string globals =
+        "Global options (before or after the sub-command):\n"
+        "  -p,--port N        COM port number 1..9\n"
+        "  -d,--device PATH   serial device to use as the port (`tivctl ports` lists them)\n"
+        "  -b,--baud B        baud rate dividing 115200 (default 9600)\n"
+        "  --sim              run on an in-process simulated bus\n"
+        "  --json             print the result as JSON\n";
+    for (CLI::App* sub : app.get_subcommands({})) {
+        const std::string own = sub->get_footer();
+        sub->footer(own.empty() ? globals : own + "\n\n" + globals);
+    }
+}
+
 }  // namespace
 
 std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
@@ -248,11 +277,16 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     add_operations(app, typed, subs);
     add_monitor(app, typed, request, subs);
     add_demo(app, typed, subs);
+    add_ports(app, request, subs);
+    app.set_version_flag("--version", "tivctl " TIVLINK_VERSION_STRING);
+    add_globals_to_help(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         const std::string word = first_word(argc, argv);
@@ -265,6 +299,8 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
         request.mode = Mode::monitor;
     } else if (chosen == subs.demo) {
         request.mode = Mode::demo;
+    } else if (chosen == subs.ports) {
+        request.mode = Mode::ports;
     } else {
         request.op.kind = subs.operations.at(chosen);
     }

@@ -59,10 +59,10 @@ std::string sent_text(int last_percent, uint32_t total) {
 
 }  // namespace
 
-int run_download(uint32_t address, tivtools::Millis line_interval) {
+int run_download(uint32_t address, tivtools::Millis line_interval, FILE* progress) {
     tivtools::catch_stop_signals();  // before the worker exists: never killed mid-image
     const uint32_t total = e2_len;
-    ProgressDisplay display(stdout, tivtools::is_terminal(fileno(stdout)), line_interval);
+    ProgressDisplay display(progress, tivtools::is_terminal(fileno(progress)), line_interval);
     const Clock::time_point start = Clock::now();
     store(e2_cmd, 1);
     void* worker = download(address);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "tools/common/progress.h"
 
@@ -12,6 +13,7 @@ namespace tivctl {
 // progress until it ends, and waits for its handle. A stop signal clears
 // the run flag first; the worker then sends its closing reset and ends.
 // Returns 0, kExitFailed when frames failed, or 128 + the stop signal.
-int run_download(uint32_t address, tivtools::Millis line_interval);
+// Progress goes to `progress` (stderr when stdout carries JSON).
+int run_download(uint32_t address, tivtools::Millis line_interval, FILE* progress = stdout);
 
 }  // namespace tivctl

@@ -6,6 +6,7 @@
 #include "tools/tivctl/bus_command.h"
 #include "tools/tivctl/demo.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/ports_command.h"
 #include "tools/tivctl/monitor_command.h"
 #include "tools/tivctl/sim_session.h"
 
@@ -17,8 +18,12 @@ namespace {
 // port is closed again.
 int run_on_sim(const Request& r) {
     SimSession sim(r.sim_devices, r.port);
-    return run_on_bus(r, [&sim] {
+    return run_on_bus(r, [&sim, &r] {
         sim.settle();
+        if (r.json) {
+            sim.print_json(stdout, r.port);
+            return;
+        }
         sim.print_devices(stdout, true);
         sim.print_frames(stdout, true);
     });
@@ -35,6 +40,7 @@ int run_request(const Request& request) {
     switch (request.mode) {
     case Mode::monitor: return run_monitor(request.monitor, request.port, request.baud);
     case Mode::demo: return run_demo(request);
+    case Mode::ports: return run_ports(request.sysfs_root, request.json);
     case Mode::operation: return request.sim ? run_on_sim(request) : run_on_bus(request);
     }
     return kExitFailed;

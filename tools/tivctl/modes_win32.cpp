@@ -2,6 +2,7 @@
 
 #include "tools/tivctl/bus_command.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/ports_command.h"
 
 namespace tivctl {
 
@@ -14,6 +15,7 @@ std::string unavailable_here(const Request& request) {
 }
 
 int run_request(const Request& request) {
+    if (request.mode == Mode::ports) return run_ports(request.sysfs_root, request.json);
     // The command line has refused the rest already.
     return request.mode == Mode::operation && !request.sim ? run_on_bus(request) : kExitUsage;
 }

@@ -10,6 +10,7 @@
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/failed_frames.h"
+#include "tools/tivctl/json_text.h"
 
 namespace tivctl {
 
@@ -56,11 +57,8 @@ uint32_t frames_failed_during(const std::function<void()>& run) {
     return before && after ? *after - *before : 0;
 }
 
-}  // namespace
-
-int run_operation(const Operation& op) {
-    int32_t result = 0;
-    const uint32_t failed = frames_failed_during([&] { result = call_library(op); });
+// The exit status of a finished operation and the address to show, if any.
+int outcome(const Operation& op, int32_t result, uint32_t failed, std::string& stored) {
     if (failed) {
         // The library has shown each failed frame in its own box already.
         std::fprintf(stderr, "tivctl: %s: %s not written whole", operation_text(op).c_str(),
@@ -71,11 +69,33 @@ int run_operation(const Operation& op) {
         return kExitFailed;
     }
     switch (op.kind) {
-    case OpKind::set_serial: std::printf("%s\n", address_text((uint32_t)result).c_str()); return kExitOk;
+    case OpKind::set_serial: stored = address_text((uint32_t)result); return kExitOk;
     case OpKind::set_group:
     case OpKind::firmware_reset: return kExitOk;  // their result says nothing about their frames
     default: return result == 0 ? kExitOk : kExitFailed;
     }
+}
+
+}  // namespace
+
+int run_operation(const Operation& op, bool json) {
+    int32_t result = 0;
+    const uint32_t failed = frames_failed_during([&] { result = call_library(op); });
+    std::string stored;
+    const int status = outcome(op, result, failed, stored);
+    if (json)
+        print_result_json(op, status, stored);
+    else if (!stored.empty())
+        std::printf("%s\n", stored.c_str());
+    return status;
+}
+
+void print_result_json(const Operation& op, int status, const std::string& address) {
+    std::string s = "{\"operation\":" + json_string(operation_text(op)) + ",\"ok\":" + (status == 0 ? "true" : "false");
+    s += ",\"exit\":" + std::to_string(status);
+    if (!address.empty()) s += ",\"address\":" + json_string(address);
+    std::printf("%s}\n", s.c_str());
+    std::fflush(stdout);
 }
 
 std::string operation_text(const Operation& op) {

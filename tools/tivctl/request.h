@@ -24,7 +24,7 @@ struct Operation {
     std::string file;              // download
 };
 
-enum class Mode { operation, monitor, demo };
+enum class Mode { operation, monitor, demo, ports };
 
 struct Request {
     Mode mode = Mode::operation;
@@ -35,6 +35,8 @@ struct Request {
     bool sim = false;
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: the default layout
     bool report_resources = false;
+    bool json = false;                 // results as JSON (ports)
+    std::string sysfs_root = "/sys";  // where `ports` reads the Linux ttys
     double progress_interval = 1.0;  // seconds between plain progress lines
     Operation op;
     MonitorRequest monitor;

@@ -4,6 +4,7 @@
 
 #include "tools/common/device_text.h"
 #include "tools/common/frame_text.h"
+#include "tools/common/state_json.h"
 #include "tools/common/terminal.h"
 
 namespace tivctl {
@@ -41,6 +42,12 @@ void SimSession::print_devices(FILE* out, bool all, const std::vector<tivsim::De
         const bool changed = i >= before.size() || tivtools::device_differs(before[i], now[i]);
         if (changed || all) std::fprintf(out, "%s\n", tivtools::device_row(now[i], colour, changed).c_str());
     }
+    std::fflush(out);
+}
+
+void SimSession::print_json(FILE* out, int com) const {
+    const tivtools::BusState state{com, bus_->slave_path(), bus_->stats(), bus_->devices().snapshot(), bus_->log()};
+    std::fprintf(out, "%s\n", tivtools::bus_state_json(state).c_str());
     std::fflush(out);
 }
 

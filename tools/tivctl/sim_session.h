@@ -30,6 +30,9 @@ public:
     // Changed since the mark, or since `since` when given.
     void print_devices(FILE* out, bool all, const std::vector<tivsim::DeviceState>* since = nullptr) const;
 
+    // The whole bus as `tivsim --json` writes it, on one line.
+    void print_json(FILE* out, int com) const;
+
     // How many frames came since the mark, and each with its gap when `lines`.
     void print_frames(FILE* out, bool lines) const;
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "include/tivlink.h"
 #include "tools/common/number_parse.h"
 #include "tools/common/sim_layout.h"
 #include "tools/tivsim/sim_runner.h"
@@ -44,32 +45,41 @@ int main(int argc, char** argv) {
     std::vector<std::string> devices;
 
     CLI::App app{"tivsim: a simulated bus of four-channel colour devices on a pseudo-terminal", "tivsim"};
-    app.add_option("--com", com, "COM number whose TIVLINK_COM<n> line to print (1..9)")
+    app.add_option("--com", com, "COM number whose TIVLINK_COM<n> line to print (1..9; default 1)")
+        ->type_name("N")
         ->check(check_with(tivtools::parse_port, "N"));
-    app.add_option("-n,--devices", count, "number of devices at 0x010001, 0x010002, ... in groups 1,1,2,2,...")
+    app.add_option("-n,--devices", count,
+                   "number of devices at 0x010001, 0x010002, ... in groups 1,1,2,2,... (default " + count + ")")
+        ->type_name("N")
         ->check(check_with(parse_count, "N"));
     app.add_option("--device", devices, "a device ADDR[:GROUP] (repeat; replaces --devices)")
+        ->type_name("ADDR[:GROUP]")
         ->check(check_with(tivtools::parse_sim_device, "DEV"));
     app.add_flag("--stall", o.stall, "never read the line: the host's writes back up and time out");
     app.add_flag("--echo", o.echo, "send every byte received back to the host");
-    app.add_option("--noise", noise, "send random bytes to the host at this many bytes per second")
+    app.add_option("--noise", noise, "send random bytes to the host at this many bytes per second (default 0)")
         ->type_name("RATE")
         ->check(check_with(tivtools::parse_byte_rate, "RATE"));
-    app.add_option("--seed", seed, "seed of the noise")->type_name("N")->check(check_with(parse_seed, "N"));
-    app.add_option("--capture", o.capture, "write the raw bytes both ways to this capture file");
-    app.add_option("--frames", frames, "exit after this many frames")
+    app.add_option("--seed", seed, "seed of the noise (default 1)")->type_name("N")->check(check_with(parse_seed, "N"));
+    app.add_option("--capture", o.capture, "write the raw bytes both ways to this capture file (default none)")
+        ->type_name("FILE");
+    app.add_option("--frames", frames, "exit after this many frames (default 0: no limit)")
         ->type_name("N")
         ->check(check_with(tivtools::parse_frame_limit, "N"));
-    app.add_option("--seconds", seconds, "exit after this many seconds")
+    app.add_option("--seconds", seconds, "exit after this many seconds (default 0: no limit)")
         ->type_name("SECONDS")
         ->check(check_with(tivtools::parse_seconds, "SECONDS"));
-    app.add_option("--json", o.json, "write the final state as JSON to FILE ('-': standard output)");
+    app.add_option("--json", o.json, "write the final state as JSON to FILE ('-': standard output; default none)")
+        ->type_name("FILE");
     app.add_flag("-q,--quiet", o.quiet, "print only the TIVLINK_COM line (and --json -)");
     app.add_flag("--plain", o.plain, "plain log lines even on a terminal");
     app.footer("Ctrl-C, SIGTERM or SIGHUP ends it cleanly, with the final state.");
+    app.set_version_flag("--version", "tivsim " TIVLINK_VERSION_STRING);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         return usage_error(e.what());

@@ -1,0 +1,92 @@
+#include "tools/tivctl/port_list.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace tivctl {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string first_line(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The kernel keeps a ttyS<n> for every possible 8250 UART; type 0 means
+// no UART answered there.
+bool is_placeholder(const std::string& name, const fs::path& tty) {
+    return name.rfind("ttyS", 0) == 0 && first_line(tty / "type") == "0";
+}
+
+// The USB device is the nearest ancestor with an idVendor: the interface's
+// parent for ttyACM, one more step up for the usb-serial drivers.
+void add_usb_details(const fs::path& device, const fs::path& root, SerialPort& port) {
+    std::error_code ec;
+    fs::path at = fs::canonical(device, ec);
+    for (int up = 0; !ec && up < 4 && at.has_relative_path() && at != root; up++, at = at.parent_path()) {
+        if (!fs::exists(at / "idVendor")) continue;
+        port.usb_id = first_line(at / "idVendor") + ":" + first_line(at / "idProduct");
+        port.manufacturer = first_line(at / "manufacturer");
+        port.product = first_line(at / "product");
+        port.serial = first_line(at / "serial");
+        return;
+    }
+}
+
+// Newer kernels put a port and a controller device of the serial-base bus
+// between the tty and the hardware; the hardware's driver is the telling one.
+std::string driver_of(fs::path device) {
+    std::error_code ec;
+    for (int up = 0; up < 3; up++) {
+        const fs::path driver = fs::canonical(device / "driver", ec);
+        if (ec) return {};
+        if (driver.parent_path().parent_path().filename() != "serial-base") return driver.filename().string();
+        device = fs::canonical(device, ec).parent_path();
+    }
+    return {};
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return a == b || fs::equivalent(a, b, ec);
+}
+
+// The library opens COM<n> as TIVLINK_COM<n>, else /dev/ttyS<n-1>.
+int com_number(const std::string& device) {
+    for (int n = 1; n <= 9; n++) {
+        const char* named = std::getenv(("TIVLINK_COM" + std::to_string(n)).c_str());
+        const std::string path = named && *named ? named : "/dev/ttyS" + std::to_string(n - 1);
+        if (same_file(path, device)) return n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<SerialPort> list_serial_ports(const std::string& sysfs_root) {
+    std::vector<SerialPort> ports;
+    const fs::path root = fs::path(sysfs_root);
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root / "class" / "tty", ec)) {
+        const std::string name = entry.path().filename().string();
+        const fs::path device = entry.path() / "device";
+        // Consoles and pseudo-terminals have no device behind them.
+        if (!fs::exists(device / "driver") || is_placeholder(name, entry.path())) continue;
+        SerialPort port;
+        port.device = "/dev/" + name;
+        port.driver = driver_of(device);
+        add_usb_details(device, fs::canonical(root, ec), port);
+        port.com = com_number(port.device);
+        ports.push_back(port);
+    }
+    std::sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) { return a.device < b.device; });
+    return ports;
+}
+
+}  // namespace tivctl

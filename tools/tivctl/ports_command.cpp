@@ -1,0 +1,53 @@
+#include "tools/tivctl/ports_command.h"
+
+#include <cstdio>
+
+#include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/json_text.h"
+#include "tools/tivctl/port_list.h"
+
+namespace tivctl {
+
+namespace {
+
+std::string port_json(const SerialPort& p) {
+    std::string s = "{\"device\":" + json_string(p.device) + ",\"com\":" + (p.com ? std::to_string(p.com) : "null");
+    s += ",\"driver\":" + json_string(p.driver);
+    s += ",\"usb_id\":" + (p.usb_id.empty() ? std::string("null") : json_string(p.usb_id));
+    s += ",\"manufacturer\":" + json_string(p.manufacturer) + ",\"product\":" + json_string(p.product);
+    return s + ",\"serial\":" + json_string(p.serial) + "}";
+}
+
+void print_table(const std::vector<SerialPort>& ports) {
+    if (ports.empty()) {
+        std::printf("no serial ports found\n");
+        return;
+    }
+    size_t width = 6;
+    for (const SerialPort& p : ports) width = std::max(width, p.device.size());
+    std::printf("%-*s  COM   %-12s  %-9s  %s\n", (int)width, "device", "driver", "usb id", "description");
+    for (const SerialPort& p : ports) {
+        const std::string com = p.com ? "COM" + std::to_string(p.com) : "-";
+        std::string about = p.manufacturer;
+        if (!p.product.empty()) about += (about.empty() ? "" : " ") + p.product;
+        if (!p.serial.empty()) about += " (serial " + p.serial + ")";
+        std::printf("%-*s  %-4s  %-12s  %-9s  %s\n", (int)width, p.device.c_str(), com.c_str(), p.driver.c_str(),
+                    p.usb_id.empty() ? "-" : p.usb_id.c_str(), about.c_str());
+    }
+}
+
+}  // namespace
+
+int run_ports(const std::string& sysfs_root, bool json) {
+    const std::vector<SerialPort> ports = list_serial_ports(sysfs_root);
+    if (json) {
+        std::string s = "{\"ports\":[";
+        for (size_t i = 0; i < ports.size(); i++) s += (i ? "," : "") + port_json(ports[i]);
+        std::printf("%s]}\n", s.c_str());
+    } else {
+        print_table(ports);
+    }
+    return kExitOk;
+}
+
+}  // namespace tivctl
