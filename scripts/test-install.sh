@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Proves the installed forms: an install prefix that C (pkg-config) and C++
-# (find_package) hosts build against, the .deb installed for real with
-# tivctl on the path, and the Python package (the example from the prefix,
-# the binding's tests from the .deb), each run against tivsim.
+# (find_package) hosts build against, with the manual pages and completion;
+# the Python package from the prefix; the split Debian packages
+# (scripts/build-debs.sh, lintian-checked) installed for real, used (a C
+# host, the binding's tests) and removed again; each run against tivsim.
 # Usage: test-install.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,12 +13,19 @@ work=$(mktemp -d)
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  if dpkg-query -W -f='${Status}' tivlink 2>/dev/null | grep -q "install ok installed"; then
-    dpkg -r tivlink >/dev/null
-  fi
+  remove_debs
   rm -rf "$work"
 }
 trap cleanup EXIT
+debs=(tivgate python3-tivlink tivlink-tools libtivlink-dev libtivlink1)
+remove_debs() {
+  local p
+  for p in "${debs[@]}"; do
+    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      dpkg --purge "$p" >/dev/null
+    fi
+  done
+}
 
 # Starts tivsim on COM<n> with one device at 0x123456 in group 5 and exports
 # the line it prints.
@@ -54,8 +62,14 @@ export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -Wall -Werror examples/c/host.c $(pkg-config --cflags --libs tivlink) -Wl,-rpath,"$prefix/lib" -o "$work/c_host"
 start_sim 6
 "$work/c_host" 6 0x123456 | grep -qx done
+status=0; "$work/c_host" 6 zz 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "install: C host took address 'zz' (status $status)"; exit 1; }
 stop_sim
 expect_frames "$work/sim6.json" 4
+for f in share/man/man1/tivctl.1.gz share/man/man1/tivsim.1.gz share/bash-completion/completions/tivctl; do
+  [ -s "$prefix/$f" ] || { echo "install: $f missing from the prefix"; exit 1; }
+done
+[ "$("$prefix/bin/tivctl" --version)" = "tivctl $(sed -n 's/^#define TIVLINK_VERSION_STRING "\(.*\)"/\1/p' include/tivlink.h)" ]
 echo "install: C host built with pkg-config ran against tivsim"
 
 # C++ host through find_package.
@@ -63,6 +77,8 @@ cmake -S examples/cpp -B "$work/cpp" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cpp" >/dev/null
 start_sim 6
 LD_LIBRARY_PATH=$prefix/lib "$work/cpp/cpp_host" 6 5 | grep -qx done
+status=0; LD_LIBRARY_PATH=$prefix/lib "$work/cpp/cpp_host" 6 five 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "install: C++ host took group 'five' (status $status)"; exit 1; }
 stop_sim
 expect_frames "$work/sim6.json" 12
 echo "install: C++ host built with find_package(tivlink) ran against tivsim"
@@ -77,22 +93,26 @@ env -u TIVLINK_LIBRARY PYTHONPATH="$prefix/lib/python3/dist-packages" /usr/bin/p
 stop_sim
 echo "install: the Python example ran from the install prefix against tivsim"
 
-# The Debian package, installed for real.
-(cd "$build" && cpack -G DEB > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
-deb=$(ls "$build"/packages/tivlink_*.deb | head -1)
-dpkg -i "$deb" >/dev/null
-tivctl --help >/dev/null
+# The Debian packages, installed for real, then removed.
+bash scripts/build-debs.sh "$build/../deb" > "$work/debs.txt"
+mapfile -t built < <(grep '\.deb$' "$work/debs.txt")
+remove_debs
+apt-get install -y -qq --no-install-recommends "${built[@]}" >/dev/null
+tivctl --version >/dev/null
+man -w tivctl >/dev/null
+[ -s /usr/share/bash-completion/completions/tivctl ]
+ldconfig -p | grep "libtivlink.so.1 .*lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libtivlink.so.1" >/dev/null
 if [ -x "$build/tools/tivgate/tivgate" ]; then
   tivgate --help >/dev/null
   grep -qx 'ExecStart=/usr/bin/tivgate $TIVGATE_OPTIONS' /usr/lib/systemd/system/tivgate.service
-  [ ! -e "$build/man/tivgate.1" ] || [ -e /usr/share/man/man1/tivgate.1 ]
+  [ ! -e "$build/man/tivgate.1.gz" ] || [ -e /usr/share/man/man1/tivgate.1.gz ]
 fi
 pkg-config --exists tivlink
 cc examples/c/host.c $(pkg-config --cflags --libs tivlink) -o "$work/c_host_deb"
 start_sim 6
 "$work/c_host_deb" 6 0x123456 | grep -qx done
 stop_sim
-echo "install: $(basename "$deb") installed; tivctl --help and a pkg-config build ran"
+echo "install: the packages installed; tivctl, its manual page and completion, and a pkg-config build ran"
 # The binding's tests against the installed package: no variable, and away
 # from the source tree, whose tivlink/ folder is not the package.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -101,3 +121,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   TIVSIM="$build/tools/tivsim" TIVLINK_VERSION="$version" \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider "$repo/tests/python")
 echo "install: the binding's tests passed against the package from the .deb"
+remove_debs
+if [ -e /usr/bin/tivctl ] || ldconfig -p | grep libtivlink.so.1 >/dev/null; then
+  echo "install: the packages left files behind"; exit 1
+fi
+echo "install: ${#built[@]} packages installed ($(cd "$(dirname "${built[0]}")" && ls *.deb | sed 's/_.*//' | tr '\n' ' ')), used and removed"

@@ -178,6 +178,26 @@ TEST_F(TivctlOnWine, SetupHelpSaysFailedFramesGoUnseen) {
     }
 }
 
+// The registry's serial-port map as tivctl.exe reads it. Wine fills it when
+// the prefix starts, from the host's serial devices (COM1 for /dev/ttyS0);
+// each COM<n> name must carry its number.
+TEST_F(TivctlOnWine, ListsTheComPortsAsJson) {
+    const HostRun run = tivctl({"ports", "--json"});
+    EXPECT_FALSE(run.timed_out);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<std::string> lines = lines_of(run.output);
+    ASSERT_EQ(lines.size(), 1u) << run.output;
+    EXPECT_EQ(lines[0].rfind(R"({"ports":[)", 0), 0u) << lines[0];
+    const std::regex entry(R"re(\{"device":"COM(\d+)","com":(\d+|null),)re");
+    int listed = 0;
+    for (std::sregex_iterator it(lines[0].begin(), lines[0].end(), entry), end; it != end; ++it, ++listed) {
+        const int n = std::stoi((*it)[1]);
+        EXPECT_EQ((*it)[2], n <= 9 ? std::to_string(n) : "null") << (*it)[0];
+    }
+    EXPECT_GE(listed, 1) << lines[0];
+    EXPECT_TRUE(mismatches({}).empty()) << "sent frames";
+}
+
 // What needs a pseudo-terminal or the simulated bus is refused in one line,
 // with the command-line status, before anything is sent.
 TEST_F(TivctlOnWine, RefusesWhatOnlyTheLinuxBuildRuns) {
