@@ -1,6 +1,8 @@
 #include "tools/tivctl/ports_command.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/json_text.h"
@@ -31,8 +33,12 @@ void print_table(const std::vector<SerialPort>& ports) {
         std::string about = p.manufacturer;
         if (!p.product.empty()) about += (about.empty() ? "" : " ") + p.product;
         if (!p.serial.empty()) about += " (serial " + p.serial + ")";
-        std::printf("%-*s  %-4s  %-12s  %-9s  %s\n", (int)width, p.device.c_str(), com.c_str(), p.driver.c_str(),
-                    p.usb_id.empty() ? "-" : p.usb_id.c_str(), about.c_str());
+        char row[512];
+        std::snprintf(row, sizeof row, "%-*s  %-4s  %-12s  %-9s  %s", (int)width, p.device.c_str(), com.c_str(),
+                      p.driver.c_str(), p.usb_id.empty() ? "-" : p.usb_id.c_str(), about.c_str());
+        std::string line = row;
+        line.erase(line.find_last_not_of(' ') + 1);
+        std::printf("%s\n", line.c_str());
     }
 }
 
