@@ -64,7 +64,7 @@ sanitizer_stage() {
   log=build/$preset/reliability-ctest.log
   exclude=$sanitizer_exclude
   [ "$preset" = tsan ] && exclude=$tsan_exclude
-  ctest --preset "$preset" -j "$jobs" -E "$exclude" 2>&1 | tee "$log" >/dev/null || status=$?
+  ctest --preset "$preset" -j "$jobs" -E "$exclude" --repeat until-pass:2 2>&1 | tee "$log" >/dev/null || status=$?
   test_s=$(seconds_since "$start")
   grep -E '^\s+[0-9]+ - .*\((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' "$log" || true
   local result="ok"
