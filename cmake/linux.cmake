@@ -22,17 +22,13 @@ target_include_directories(tivlink_static PUBLIC ${PROJECT_SOURCE_DIR}
                                                  ${PROJECT_SOURCE_DIR}/include)
 target_compile_definitions(tivlink_static PUBLIC TIVLINK_BUILD)
 
-# The simulated bus, for tests and tools.
-if(EXISTS ${PROJECT_SOURCE_DIR}/sim/CMakeLists.txt)
-  add_subdirectory(sim)
-endif()
+# The simulated bus, for tests, tools and benchmarks.
+add_subdirectory(sim)
 
-# Host programs: tivctl and tivsim.
-if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+if(TIVLINK_TOOLS)
   add_subdirectory(tools)
 endif()
 
-# Benchmarks, with the simulated bus.
-if(EXISTS ${PROJECT_SOURCE_DIR}/bench/CMakeLists.txt AND TARGET tivlink_sim)
+if(TIVLINK_BENCH)
   add_subdirectory(bench)
 endif()

@@ -23,6 +23,6 @@ endfunction()
 tivlink_version_resource(tivlink tivlink.dll VFT_DLL "tivlink: serial bus library for colour devices")
 
 # tivctl.exe, on the import library.
-if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+if(TIVLINK_TOOLS)
   add_subdirectory(tools)
 endif()

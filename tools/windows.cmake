@@ -28,10 +28,6 @@ add_library(tivtools_common STATIC
   ${PROJECT_SOURCE_DIR}/sim/protocol.cpp)
 target_include_directories(tivtools_common PUBLIC ${PROJECT_SOURCE_DIR})
 tivlink_warnings(tivtools_common)
-# GCC 12 for i686 sees overlapping copies in `"text" + std::string(...)`
-# at -O2 that are not there (GCC bug 105651).
-set(false_restrict -Wno-restrict)
-target_compile_options(tivtools_common PRIVATE ${false_restrict})
 
 add_executable(tivctl
   tivctl/bus_command.cpp
@@ -54,4 +50,3 @@ tivlink_version_resource(tivctl tivctl.exe VFT_APP "tivctl: drive a bus of colou
 # Only system DLLs and tivlink.dll at run time.
 target_link_options(tivctl PRIVATE -static-libgcc -static-libstdc++ -static)
 tivlink_warnings(tivctl)
-target_compile_options(tivctl PRIVATE ${false_restrict})
