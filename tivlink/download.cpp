@@ -21,26 +21,6 @@ static volatile int32_t worker_running;
 // whole from one that met write errors.
 enum : DWORD { DOWNLOAD_OK = 0, DOWNLOAD_FRAMES_FAILED = 1 };
 
-static int32_t send_begin(uint32_t a) {
-    const uint8_t payload[1] = {0x00};
-    int32_t result = tiv_frame_send(a, CMD_SETUP_BEGIN, payload, sizeof payload);
-    tiv_pause(PAUSE_SETUP_BEGIN);
-    return result;
-}
-
-static int32_t send_image_byte(uint32_t a, uint32_t e2_address, uint8_t value) {
-    const uint8_t payload[3] = {(uint8_t)(e2_address >> 8), (uint8_t)e2_address, value};
-    int32_t result = tiv_frame_send(a, CMD_IMAGE_WRITE, payload, sizeof payload);
-    tiv_pause(PAUSE_EEPROM_BYTE);
-    return result;
-}
-
-static int32_t send_reset(uint32_t a) {
-    int32_t result = tiv_frame_send(a, CMD_RESET, nullptr, 0);
-    tiv_pause(PAUSE_AFTER_RESET);
-    return result;
-}
-
 // Progress before byte i; the length is read afresh, and a host that left it
 // at zero gets 0 rather than a division by zero.
 static int32_t progress(uint32_t i) {
@@ -67,7 +47,7 @@ DWORD WINAPI download_worker(LPVOID argument) {
         MsgError("Transfer Error, Code: %x, %d)", e2_adr, e2_len);
         return worker_end(true);
     }
-    bool failed = send_begin(a) != 0;
+    bool failed = setup_begin(a, PAUSE_SETUP_BEGIN) != 0;
     uint32_t remaining = e2_len;
     uint32_t address = e2_adr;
     e2_store(&e2_percent, 0);
@@ -75,9 +55,10 @@ DWORD WINAPI download_worker(LPVOID argument) {
     for (uint32_t i = 0; remaining != 0 && i < E2_SIZE && e2_load(&e2_cmd) == 1; i++, address++) {
         remaining--;
         e2_store(&e2_percent, progress(i));
-        failed |= send_image_byte(a, address, e2_data[i]) != 0;
+        // The wire carries the low 16 bits of the EEPROM address.
+        failed |= setup_write(a, CMD_IMAGE_WRITE, (uint16_t)address, e2_data[i]) != 0;
     }
-    failed |= send_reset(a) != 0;
+    failed |= setup_reset(a) != 0;
     return worker_end(failed);
 }
 

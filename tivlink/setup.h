@@ -17,7 +17,8 @@ enum : uint16_t {
     E2_FIRMWARE_RESET = 198,
 };
 
-// One frame each; results are not looked at, a sequence always runs to its end.
-void setup_begin(uint32_t a, uint32_t pause);
-void setup_write(uint32_t a, uint8_t command, uint16_t e2_address, uint8_t value);
-void setup_reset(uint32_t a);
+// One frame each, then its pause; the frame's result is returned for the
+// download, while the setup sequences always run to their end.
+int32_t setup_begin(uint32_t a, uint32_t pause);
+int32_t setup_write(uint32_t a, uint8_t command, uint16_t e2_address, uint8_t value);
+int32_t setup_reset(uint32_t a);
