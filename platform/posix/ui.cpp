@@ -1,5 +1,7 @@
-// Message boxes and the beep, for processes without a desktop: a box becomes
-// one line on standard error, the beep a BEL on a terminal.
+// Message boxes, the beep and the formatter, for processes without a
+// desktop: a box becomes one line on standard error, the beep a BEL on a
+// terminal.
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,4 +54,25 @@ BOOL MessageBeep(UINT type) {
         (void)ignored;
     }
     return TRUE;
+}
+
+// The library formats only %d, %x and %s, which the C library's formatter
+// does alike; Windows' own never writes more than 1024 bytes.
+enum { FORMAT_LIMIT = 1024 };
+
+int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args) {
+    int n = vsnprintf(buffer, FORMAT_LIMIT, format, args);
+    if (n < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return n < FORMAT_LIMIT ? n : FORMAT_LIMIT - 1;
+}
+
+int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = wvsprintfA(buffer, format, args);
+    va_end(args);
+    return n;
 }
