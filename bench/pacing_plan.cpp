@@ -1,6 +1,6 @@
 #include "bench/pacing_plan.h"
 
-#include "sim/crc16_modbus.h"
+#include "tests/support/reference_frame.h"
 #include "tivlink.h"
 
 namespace tivbench {
@@ -109,27 +109,7 @@ std::vector<Scenario> pacing_scenarios(const ScenarioSizes& z) {
 }
 
 std::vector<uint8_t> wire_bytes(const PlanFrame& f) {
-    std::vector<uint8_t> logical = {0xCA,
-                                    (uint8_t)(f.address >> 16),
-                                    (uint8_t)(f.address >> 8),
-                                    (uint8_t)f.address,
-                                    (uint8_t)(f.payload.size() >> 8),
-                                    (uint8_t)f.payload.size(),
-                                    f.command};
-    logical.insert(logical.end(), f.payload.begin(), f.payload.end());
-    uint16_t crc = tivsim::crc16_modbus(logical);
-    logical.push_back((uint8_t)(crc >> 8));
-    logical.push_back((uint8_t)crc);
-    std::vector<uint8_t> wire = {logical[0]};
-    for (size_t i = 1; i < logical.size(); i++) {
-        if (logical[i] == 0xCA || logical[i] == 0xCB) {
-            wire.push_back(0xCB);
-            wire.push_back(logical[i] == 0xCA ? 0x00 : 0x01);
-        } else {
-            wire.push_back(logical[i]);
-        }
-    }
-    return wire;
+    return tivref::encode(f.address, f.command, f.payload);
 }
 
 size_t wire_size(const PlanFrame& f) { return wire_bytes(f).size(); }

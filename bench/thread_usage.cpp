@@ -13,17 +13,6 @@ static std::string task_file(pid_t tid, const char* name) {
     return "/proc/self/task/" + std::to_string(tid) + "/" + name;
 }
 
-std::set<pid_t> thread_ids() {
-    std::set<pid_t> ids;
-    DIR* dir = opendir("/proc/self/task");
-    if (!dir) return ids;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ids.insert((pid_t)std::atoi(entry->d_name));
-    }
-    closedir(dir);
-    return ids;
-}
-
 ThreadUsage thread_usage(pid_t tid) {
     ThreadUsage usage;
     uint64_t waited = 0;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <set>
 
+#include "tests/support/process_counts.h"
+
 namespace tivbench {
 
 struct ThreadUsage {
@@ -15,7 +17,7 @@ struct ThreadUsage {
     uint64_t runs = 0;  // times scheduled in: a blocked thread that wakes adds one
 };
 
-std::set<pid_t> thread_ids();
+using ::thread_ids;
 // Zero for a thread that has ended.
 ThreadUsage thread_usage(pid_t tid);
 ThreadUsage threads_usage(const std::set<pid_t>& tids);

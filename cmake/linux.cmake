@@ -29,6 +29,10 @@ if(TIVLINK_TOOLS)
   add_subdirectory(tools)
 endif()
 
+if(TIVLINK_TESTS OR TIVLINK_BENCH)
+  add_subdirectory(tests/support)
+endif()
+
 if(TIVLINK_BENCH)
   add_subdirectory(bench)
 endif()

@@ -20,7 +20,7 @@ TEST_F(PortTest, WrittenBytesArriveUnchanged) {
     ASSERT_TRUE(WriteFile(port, bytes.data(), (DWORD)bytes.size(), &n, &ov)) << GetLastError();
     EXPECT_EQ(n, bytes.size());
     EXPECT_TRUE(signalled(ov));
-    EXPECT_EQ(pty.read(bytes.size()), bytes);
+    EXPECT_EQ(pty.read_until_quiet(std::chrono::milliseconds(300), bytes.size()), bytes);
 }
 
 TEST_F(PortTest, ReceivedBytesArriveUnchanged) {
@@ -54,13 +54,13 @@ TEST_F(PortTest, StalledWriteCompletesShortAtItsTimeoutAndTheNextStartsClean) {
     EXPECT_LT(n, first.size());
     RecordProperty("write_timeout_ms", (int)took);
     // Exactly the reported bytes went out, and nothing of the rest follows.
-    std::vector<uint8_t> arrived = pty.read(first.size(), 200);
+    std::vector<uint8_t> arrived = pty.read_until_quiet(std::chrono::milliseconds(200), first.size());
     ASSERT_EQ(arrived.size(), n);
     EXPECT_TRUE(std::equal(arrived.begin(), arrived.end(), first.begin()));
     std::vector<uint8_t> second = {'n', 'e', 'x', 't'};
     ASSERT_TRUE(WriteFile(port, second.data(), (DWORD)second.size(), &n, &ov2));
     EXPECT_EQ(n, second.size());
-    EXPECT_EQ(pty.read(100, 200), second);
+    EXPECT_EQ(pty.read_until_quiet(std::chrono::milliseconds(200), 100), second);
 }
 
 struct WriteTimeoutRow {
@@ -89,7 +89,7 @@ TEST_P(HeldWriteTimeouts, CompleteEmptyAtMultiplierTimesCountPlusConstant) {
     EXPECT_GE(took, row.expect_ms);
     EXPECT_LT(took, row.expect_ms + 150);
     ASSERT_TRUE(EscapeCommFunction(port, SETXON));
-    EXPECT_TRUE(pty.read(row.count, 100).empty());
+    EXPECT_TRUE(pty.read_until_quiet(std::chrono::milliseconds(100), row.count).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HeldWriteTimeouts,
@@ -306,7 +306,7 @@ TEST_F(PortTest, OverlappedBlockWithoutEventAndNullBlockWork) {
     // No OVERLAPPED: the call itself waits for completion.
     ASSERT_TRUE(WriteFile(port, "sync", 4, &n, nullptr));
     EXPECT_EQ(n, 4u);
-    EXPECT_EQ(pty.read(4), std::vector<uint8_t>({'s', 'y', 'n', 'c'}));
+    EXPECT_EQ(pty.read_until_quiet(std::chrono::milliseconds(300), 4), std::vector<uint8_t>({'s', 'y', 'n', 'c'}));
 }
 
 TEST_F(PortTest, HandleOpenedWithoutOverlappedWaitsInTheCall) {
@@ -373,7 +373,7 @@ TEST_F(PortTest, WriterAndReaderThreadsShareThePort) {
     std::atomic<bool> echo_run{true};
     std::thread echo([&] {
         while (echo_run) {
-            std::vector<uint8_t> got = pty.read(4096, 20);
+            std::vector<uint8_t> got = pty.read_until_quiet(std::chrono::milliseconds(20), 4096);
             if (!got.empty()) pty.write(got.data(), got.size());
         }
     });

@@ -104,7 +104,7 @@ TEST_F(PortTest, ClosedPortHandleIsInvalid) {
 // Every cycle leaves a wait pending at close; close must complete it as
 // aborted and take the descriptor, the I/O thread and the record with it.
 TEST(PortCycles, ThousandOpenCloseCyclesWithAPendingWaitLeaveNothing) {
-    PtyPair pty;
+    PtyLine pty{0, true, false};  // the port makes the line raw itself
     pty.map_to_com(TEST_COM);
     int fds = open_fd_count();
     int threads = baseline_thread_count();

@@ -7,7 +7,7 @@
 #include "port_fixture.h"
 
 TEST(Faults, CreateFailuresLeaveNothingBehind) {
-    PtyPair pty;
+    PtyLine pty{0, true, false};  // the port makes the line raw itself
     pty.map_to_com(TEST_COM);
     int fds = open_fd_count();
     int records = platform_handle_records();
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         FaultRow{"WriteFile_sends_nothing", PC_WriteFile, nothing,
                  [](PortTest& t) { return WriteFile(t.port, "gone", 4, nullptr, &t.ov); },
-                 [](PortTest& t) { EXPECT_TRUE(t.pty.read(4, 100).empty()); }},
+                 [](PortTest& t) { EXPECT_TRUE(t.pty.read_until_quiet(std::chrono::milliseconds(100), 4).empty()); }},
         FaultRow{"SetEvent", PC_SetEvent, nothing, [](PortTest& t) { return SetEvent(t.ov.hEvent); },
                  [](PortTest& t) { EXPECT_FALSE(t.signalled(t.ov)); }},
         FaultRow{"CloseHandle_keeps_the_handle", PC_CloseHandle, nothing, [](PortTest& t) { return CloseHandle(t.ov2.hEvent); },
@@ -164,7 +164,7 @@ TEST_F(PortTest, WriteFaultWithIoPendingStillWritesLater) {
     EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
     ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
     EXPECT_EQ(n, 4u);
-    EXPECT_EQ(pty.read(4), std::vector<uint8_t>({'l', 'a', 't', 'e'}));
+    EXPECT_EQ(pty.read_until_quiet(std::chrono::milliseconds(300), 4), std::vector<uint8_t>({'l', 'a', 't', 'e'}));
 }
 
 TEST_F(PortTest, IncompleteFaultLeavesTheResultForTheNextCall) {

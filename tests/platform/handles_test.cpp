@@ -8,7 +8,8 @@
 
 #include "platform/posix/testing.h"
 #include "platform/win32.h"
-#include "pty_pair.h"
+#include "tests/support/process_counts.h"
+#include "tests/support/pty_line.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -7,7 +7,8 @@
 
 #include "platform/posix/testing.h"
 #include "platform/win32.h"
-#include "pty_pair.h"
+#include "tests/support/process_counts.h"
+#include "tests/support/pty_line.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,7 +50,7 @@ public:
     }
     bool signalled(const OVERLAPPED& o) { return WaitForSingleObject(o.hEvent, 0) == WAIT_OBJECT_0; }
 
-    PtyPair pty;
+    PtyLine pty{0, true, false};  // the port makes the line raw itself
     HANDLE port = INVALID_HANDLE_VALUE;
     OVERLAPPED ov{};
     OVERLAPPED ov2{};

@@ -9,6 +9,7 @@
 
 #include "platform/posix/testing.h"
 #include "serial/serial.h"
+#include "tests/support/process_counts.h"
 #include "tests/support/pty_line.h"
 #include "tivlink/connection.h"
 
@@ -229,15 +230,15 @@ TEST(SerialCycles, ThousandOpenCloseCyclesLeakNothing) {
         SerialClose(port);
     };
     for (int i = 0; i < 10; i++) cycle();  // settle lazily created runtime state
-    ProcessResources before = process_resources();
+    const int fds = open_fd_count();
+    const int threads = baseline_thread_count();
     size_t heap_before = mallinfo2().uordblks;
     for (int i = 0; i < 1000; i++) {
         cycle();
         if (HasFatalFailure()) return;
     }
-    ProcessResources after = process_resources();
-    EXPECT_EQ(after.fds, before.fds);
-    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_EQ(open_fd_count(), fds);
+    EXPECT_EQ(settled_count(thread_count, threads), threads);
     EXPECT_LT(mallinfo2().uordblks, heap_before + 4096);
 }
 

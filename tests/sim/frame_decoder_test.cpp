@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/frame_decoder.h"
+#include "tests/support/reference_frame.h"
 #include "sim/protocol.h"
 #include "tivlink/frame.h"
 
@@ -20,39 +21,8 @@ Bytes encode(uint32_t adr, uint8_t cmd, const Bytes& payload) {
     return Bytes(tiv_sendbuf, tiv_sendbuf + tiv_six);
 }
 
-// Reference CRC kept local so the test does not trust the sim's own.
-uint16_t crc_reference(const Bytes& data) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : data) {
-        crc ^= b;
-        for (int i = 0; i < 8; i++) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    return crc;
-}
-
-Bytes logical_frame(uint32_t adr, uint8_t cmd, const Bytes& payload) {
-    Bytes l = {0xCA, (uint8_t)(adr >> 16), (uint8_t)(adr >> 8), (uint8_t)adr,
-               (uint8_t)(payload.size() >> 8), (uint8_t)payload.size(), cmd};
-    l.insert(l.end(), payload.begin(), payload.end());
-    return l;
-}
-
-// Stuffs a logical frame by hand, for frames the encoder refuses to build.
-Bytes stuff(const Bytes& logical) {
-    Bytes wire = {logical[0]};
-    for (size_t i = 1; i < logical.size(); i++) {
-        if (logical[i] == 0xCA || logical[i] == 0xCB) {
-            wire.push_back(0xCB);
-            wire.push_back(logical[i] == 0xCA ? 0x00 : 0x01);
-        } else {
-            wire.push_back(logical[i]);
-        }
-    }
-    return wire;
-}
-
 Bytes with_crc(Bytes logical) {
-    uint16_t crc = crc_reference(logical);
+    uint16_t crc = tivref::crc16_bitwise(logical);
     logical.push_back((uint8_t)(crc >> 8));
     logical.push_back((uint8_t)crc);
     return logical;
@@ -74,8 +44,8 @@ unsigned count_escapable(const Bytes& logical) {
 
 void expect_round_trip(uint32_t adr, uint8_t cmd, const Bytes& payload) {
     const Bytes wire = encode(adr, cmd, payload);
-    const Bytes logical = with_crc(logical_frame(adr & 0xFFFFFF, cmd, payload));
-    const uint16_t crc = crc_reference(logical_frame(adr & 0xFFFFFF, cmd, payload));
+    const Bytes logical = with_crc(tivref::logical_frame(adr & 0xFFFFFF, cmd, payload));
+    const uint16_t crc = tivref::crc16_bitwise(tivref::logical_frame(adr & 0xFFFFFF, cmd, payload));
     auto out = decode(wire);
     ASSERT_EQ(out.size(), 1u);
     const DecodedFrame& f = out[0];
@@ -120,7 +90,7 @@ Bytes payload_with_crc(size_t len, bool hi_escaped, bool lo_escaped, std::mt1993
     for (;;) {
         Bytes payload(len);
         for (uint8_t& b : payload) b = (uint8_t)(rng() % 0xC0);
-        uint16_t crc = crc_reference(logical_frame(0x123456, 0x7E, payload));
+        uint16_t crc = tivref::crc16_bitwise(tivref::logical_frame(0x123456, 0x7E, payload));
         bool hi = (crc >> 8) == 0xCA || (crc >> 8) == 0xCB;
         bool lo = (crc & 0xFF) == 0xCA || (crc & 0xFF) == 0xCB;
         if (hi == hi_escaped && lo == lo_escaped) return payload;
@@ -191,7 +161,7 @@ Bytes oversized_by_escapes() {
     // wire offset 999, where the library's buffer has no room.
     Bytes payload(990, 0x11);
     payload[0] = payload[1] = 0xCA;
-    return stuff(with_crc(logical_frame(0x123456, 0x7E, payload)));
+    return tivref::stuff(with_crc(tivref::logical_frame(0x123456, 0x7E, payload)));
 }
 
 std::vector<Malformed> malformed_cases() {

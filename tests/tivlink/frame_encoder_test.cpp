@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reference_frame.h"
 #include "tivlink/frame.h"
 
 namespace {
@@ -13,16 +14,6 @@ using Bytes = std::vector<uint8_t>;
 Bytes encode(uint32_t adr, int32_t cmd, const Bytes& payload) {
     frame_encode(adr, cmd, payload.data(), (uint32_t)payload.size());
     return Bytes(tiv_sendbuf, tiv_sendbuf + tiv_six);
-}
-
-// Bit-by-bit CRC-16/MODBUS, independent of the tables under test.
-uint16_t crc_bitwise(const Bytes& data) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : data) {
-        crc ^= b;
-        for (int i = 0; i < 8; i++) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    return crc;
 }
 
 uint16_t crc_tables(const Bytes& data) {
@@ -91,14 +82,14 @@ TEST(Crc, TablesAgreeWithBitwiseForEveryByteAfterEveryByte) {
     for (int a = 0; a < 256; a++)
         for (int b = 0; b < 256; b += 17) {
             Bytes data{(uint8_t)a, (uint8_t)b, 0x5A};
-            ASSERT_EQ(crc_tables(data), crc_bitwise(data)) << a << "," << b;
+            ASSERT_EQ(crc_tables(data), tivref::crc16_bitwise(data)) << a << "," << b;
         }
 }
 
 TEST(Crc, RestartFlagResetsRegister) {
     crc16_next(0x42, 1);
     crc16_next(0x17, 0);
-    EXPECT_EQ(crc16_next('1', 1), crc_bitwise({'1'}));
+    EXPECT_EQ(crc16_next('1', 1), tivref::crc16_bitwise({'1'}));
 }
 
 // The field that holds an escaped value, and the wire bytes it must become.
@@ -121,7 +112,7 @@ TEST_P(Escaping, FieldIsStuffedAndFrameRoundTrips) {
     Bytes logical = unstuff(wire);
     ASSERT_EQ(logical.size(), 9 + c.payload.size());
     Bytes covered(logical.begin(), logical.end() - 2);
-    uint16_t crc = crc_bitwise(covered);
+    uint16_t crc = tivref::crc16_bitwise(covered);
     EXPECT_EQ(logical[logical.size() - 2], crc >> 8);
     EXPECT_EQ(logical[logical.size() - 1], crc & 0xFF);
 }
@@ -146,7 +137,7 @@ TEST(Escaping, BothCrcBytesAreStuffed) {
     for (uint32_t v = 0; v < 65536; v++) {
         Bytes payload{(uint8_t)(v >> 8), (uint8_t)v};
         Bytes logical{0xCA, 0, 0, 9, 0, 2, CMD_LIGHT, payload[0], payload[1]};
-        uint16_t crc = crc_bitwise(logical);
+        uint16_t crc = tivref::crc16_bitwise(logical);
         for (int which = 0; which < 2; which++) {
             uint8_t b = which == 0 ? crc >> 8 : crc & 0xFF;
             if (b != 0xCA && b != 0xCB) continue;

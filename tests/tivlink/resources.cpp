@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "platform/posix/testing.h"
-#include "tests/support/pty_line.h"
+#include "tests/support/process_counts.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
@@ -17,8 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 namespace bus_test {
 
 Resources Resources::now() {
-    ProcessResources p = process_resources();
-    return Resources{p.fds, p.threads, platform_handle_records()};
+    return Resources{open_fd_count(), thread_count(), platform_handle_records()};
 }
 
 bool Resources::settle_to(const Resources& before) {

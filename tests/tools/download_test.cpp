@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <regex>
 
+#include "tests/support/pty_line.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/tool_files.h"
 
@@ -134,21 +133,13 @@ TEST(DownloadStop, CtrlCSendsTheResetAndLeaksNothing) {
 // A line that goes away under the download: every later frame fails, the
 // worker says so in its exit code, and tivctl exits 1 after waiting for it.
 TEST(DownloadStop, FailedFramesExitNonZero) {
-    int master = -1, slave = -1;
-    char name[128];
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    struct termios raw;
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    close(slave);
-    fcntl(master, F_SETFD, FD_CLOEXEC);  // closing ours must hang the line up
+    PtyLine line;
     ScratchFile image("image.bin");
     write_image(image, 30);
 
-    Child child({kTivctl, "--device", name, "download", "0x010001", image.path, "--interval", "0.1"});
+    Child child({kTivctl, "--device", line.slave_path, "download", "0x010001", image.path, "--interval", "0.1"});
     ASSERT_TRUE(child.wait_for("download 0%", 10s)) << child.out() << child.err();
-    close(master);  // the line is gone: writes to it fail
+    line.close_master();  // the line is gone: writes to it fail
     EXPECT_EQ(child.wait(60s), 1) << child.out() << child.err();
     EXPECT_NE(child.err().find("Write Error"), std::string::npos) << child.err();
     EXPECT_NE(child.err().find("tivctl: download to 0x010001: some frames were not written whole"), std::string::npos)

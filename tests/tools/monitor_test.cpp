@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <regex>
 
+#include "tests/support/pty_line.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/tool_files.h"
 
@@ -136,23 +135,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A serial device, stood in for by a pty whose master plays the bus.
 TEST(Monitor, ListensOnASerialDevice) {
-    int master = -1, slave = -1;
-    char name[128];
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    struct termios raw;  // no line editing or echo before the monitor sets its own
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
+    PtyLine line{0, true};  // raw: no line editing or echo before the monitor sets its own
     // Three frames wait on the line; the monitor stops after two.
     const std::string reset("\xCA\x00\x00\x01\x00\x00\xFE\x70\xF1", 9);
-    for (int i = 0; i < 3; i++) ASSERT_EQ(write(master, reset.data(), reset.size()), (ssize_t)reset.size());
-    Child monitor({kTivctl, "--baud", "19200", "monitor", "--device", name, "--frames", "2"});
+    for (int i = 0; i < 3; i++) line.write(reset.data(), reset.size());
+    Child monitor({kTivctl, "--baud", "19200", "monitor", "--device", line.slave_path, "--frames", "2"});
     const int status = monitor.wait(10s);
     const Finished r{status, monitor.out(), monitor.err()};
-    close(slave);
-    close(master);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = frame_lines(r.out);
     ASSERT_EQ(lines.size(), 2u) << r.out;
@@ -160,7 +149,7 @@ TEST(Monitor, ListensOnASerialDevice) {
         EXPECT_NE(line.find("0x000001  len 0    RESET (FE)  crc 70F1 ok"), std::string::npos) << line;
     EXPECT_NE(r.out.find("monitor: 2 frames (2 ok"), std::string::npos) << r.out;
 
-    const Finished odd = run_to_end({kTivctl, "--baud", "14400", "monitor", "--device", name});
+    const Finished odd = run_to_end({kTivctl, "--baud", "14400", "monitor", "--device", line.slave_path});
     EXPECT_EQ(odd.status, 1);
     EXPECT_NE(odd.err.find("baud rate 14400 has no Linux line speed"), std::string::npos) << odd.err;
     const Finished missing = run_to_end({kTivctl, "monitor", "--device", "/nonexistent/tty"});
