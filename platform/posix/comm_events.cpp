@@ -57,7 +57,6 @@ BOOL SetCommMask(HANDLE file, DWORD mask) {
     }
     port->mask = mask;
     port->history = 0;
-    port_counter_events(port);  // forget line events from before
     port_io_wake(port);
     port_leave(port);
     return TRUE;

@@ -35,6 +35,9 @@ static void* io_thread_main(void* arg) {
         short interest = device_interest(port);
         if (interest) fds[1] = pollfd{port->fd, interest, 0};
         int64_t deadline = next_deadline(port);
+        port->io_polling = true;
+        port->polled_interest = interest;
+        port->polled_deadline = deadline;
         pthread_mutex_unlock(&port->lock);
 
         timespec timeout = timespec_from_ns(deadline - monotonic_ns());
@@ -46,6 +49,7 @@ static void* io_thread_main(void* arg) {
         }
 
         pthread_mutex_lock(&port->lock);
+        port->io_polling = false;
         if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) port->hung_up = true;
     }
     pthread_mutex_unlock(&port->lock);
@@ -67,6 +71,14 @@ void port_io_wake(PortRecord* port) {
     uint64_t one = 1;
     ssize_t ignored = write(port->wake_fd, &one, sizeof one);
     (void)ignored;  // a full counter already means "wake up"
+}
+
+void port_io_notify(PortRecord* port) {
+    if (port->io_polling && !(device_interest(port) & ~port->polled_interest)) {
+        int64_t deadline = next_deadline(port);
+        if (!deadline || (port->polled_deadline && port->polled_deadline <= deadline)) return;
+    }
+    port_io_wake(port);
 }
 
 // The caller has set `closing` under the lock.

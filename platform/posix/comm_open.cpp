@@ -52,8 +52,7 @@ static void port_defaults(PortRecord* port) {
     if (tty_get_line(port->fd, &line) == 0) dcb_take_line(d, &line, port->pseudo_terminal);
     tty_change_modem_lines(port->fd, TTY_DTR | (d->fRtsControl == RTS_CONTROL_HANDSHAKE ? 0 : TTY_RTS), true);
     port->in_queue_size = port->out_queue_size = 4096;
-    port->has_counters = tty_counters(port->fd, &port->event_base) == 0;
-    port->error_base = port->event_base;
+    port->has_counters = tty_counters(port->fd, &port->error_base) == 0;
 }
 
 // Aborts what is pending, ends the port's threads and lets go of the device.
@@ -70,7 +69,6 @@ static void port_close(HandleRecord* record) {
     }
     pthread_mutex_unlock(&port->lock);
     port_io_stop(port);
-    port_modem_watch_stop(port);
     tty_set_exclusive(port->fd, false);
     close(port->fd);  // drops the advisory lock
     if (port->wake_fd >= 0) close(port->wake_fd);
@@ -95,7 +93,6 @@ static PortRecord* port_create(int fd, bool overlapped, DWORD* error) {
         handle_release(&port->h);
         return nullptr;
     }
-    if (port->has_counters && !port->pseudo_terminal) port_modem_watch_start(port);
     return port;
 }
 
@@ -126,7 +123,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    handle_publish(&port->h);
+    HANDLE handle = handle_publish(&port->h);
+    if (!handle) {
+        port_close(&port->h);
+        handle_release(&port->h);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     SetLastError(ERROR_SUCCESS);
-    return (HANDLE)port;
+    return handle;
 }

@@ -69,23 +69,6 @@ void port_abort_queue(PortRecord* port, PortOpQueue* queue, DWORD status) {
     }
 }
 
-DWORD port_counter_events(PortRecord* port) {
-    TtyCounters now;
-    if (!port->has_counters || tty_counters(port->fd, &now) != 0) return 0;
-    TtyCounters* base = &port->event_base;
-    DWORD events = 0;
-    if (now.cts != base->cts) events |= EV_CTS;
-    if (now.dsr != base->dsr) events |= EV_DSR;
-    if (now.cd != base->cd) events |= EV_RLSD;
-    if (now.ring != base->ring) events |= EV_RING;
-    if (now.rx_break != base->rx_break) events |= EV_BREAK;
-    if (now.frame != base->frame || now.overrun != base->overrun || now.parity != base->parity ||
-        now.buffer_overrun != base->buffer_overrun)
-        events |= EV_ERR;
-    *base = now;
-    return events;
-}
-
 static void read_start(PortRecord* port, PortOp* op, int64_t now) {
     const COMMTIMEOUTS* t = &port->timeouts;
     op->started = true;
@@ -217,10 +200,11 @@ static bool write_step(PortRecord* port, PortOp* op, int64_t now) {
 // EV_RXCHAR is level-triggered, unlike Windows, which reports each arrival
 // once: it holds while received bytes wait, so a reader that takes only part
 // of them is woken again for the rest. Bytes a pending ReadFile has already
-// taken raise no EV_RXCHAR.
+// taken raise no EV_RXCHAR. Line and modem-line events are not reported:
+// the only waiter, the reader, drops every event but EV_RXCHAR.
 static void wait_step(PortRecord* port) {
     PortOp* op = port->wait;
-    DWORD events = port->history | (port_counter_events(port) & port->mask);
+    DWORD events = port->history;
     DWORD queued = 0;
     if ((port->mask & EV_RXCHAR) && tty_input_queue(port->fd, &queued) == 0 && queued > 0)
         events |= EV_RXCHAR;
@@ -274,7 +258,7 @@ BOOL port_submit(PortRecord* port, PortOp* op, OVERLAPPED* ov, DWORD* transferre
     else port->wait = op;
     if (!force_async) port_progress(port, monotonic_ns());
     if (!HasOverlappedIoCompleted(target)) {
-        port_io_wake(port);
+        port_io_notify(port);
         if (!wait_here) {
             SetLastError(ERROR_IO_PENDING);
             return FALSE;

@@ -53,9 +53,11 @@ struct PortRecord {
     bool has_counters;     // the device keeps interrupt counters (a real UART)
     pthread_t io_thread;
     bool io_thread_running;
-    pthread_t modem_thread;
-    bool modem_thread_running;
-    int modem_stop;  // atomic
+    // What the I/O thread sleeps on while `io_polling`: set under the lock
+    // before it lets go of it to poll, cleared once it holds it again.
+    bool io_polling;
+    short polled_interest;
+    int64_t polled_deadline;
 
     pthread_mutex_t lock;
     pthread_cond_t completed;  // broadcast whenever an operation completes
@@ -67,7 +69,6 @@ struct PortRecord {
     DWORD out_queue_size;
     DWORD mask;
     DWORD history;  // events seen since the last completed wait, within mask
-    TtyCounters event_base;  // counters when line events were last collected
     TtyCounters error_base;  // counters at the last ClearCommError
     PortOpQueue reads;
     PortOpQueue writes;
@@ -94,17 +95,14 @@ void port_op_complete(PortRecord* port, PortOp* op, DWORD status, DWORD count);
 void port_progress(PortRecord* port, int64_t now);
 // Completes every queued read or write with `status`.
 void port_abort_queue(PortRecord* port, PortOpQueue* queue, DWORD status);
-// Line events (EV_*) from the interrupt counters since the last call.
-DWORD port_counter_events(PortRecord* port);
 
 // The I/O thread: started at open, ended at close.
 bool port_io_start(PortRecord* port);
 void port_io_wake(PortRecord* port);
+// Wakes the I/O thread only when it does not already sleep on all that the
+// pending operations need: a re-armed wait costs no hand-off. Under the lock.
+void port_io_notify(PortRecord* port);
 void port_io_stop(PortRecord* port);
-
-// The modem-line watcher of a real serial port (not started for pseudo-terminals).
-void port_modem_watch_start(PortRecord* port);
-void port_modem_watch_stop(PortRecord* port);
 
 // When the I/O thread must look again at `op` even if the device stays quiet; 0 = never.
 int64_t port_op_next_check(const PortOp* op);

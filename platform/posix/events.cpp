@@ -37,9 +37,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state
         return nullptr;
     }
     event->h.waitable = &event->w;
-    handle_publish(&event->h);
-    SetLastError(ERROR_SUCCESS);
-    return (HANDLE)event;
+    HANDLE handle = handle_publish(&event->h);
+    if (!handle) handle_release(&event->h);
+    SetLastError(handle ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY);
+    return handle;
 }
 
 static BOOL event_change(PlatformCall call, HANDLE handle, void (*change)(Waitable*)) {

@@ -1,6 +1,6 @@
-// Handle records. A HANDLE points at a heap record that starts with a
-// HandleRecord; the registry of live handles tells a valid HANDLE from a
-// stale or foreign one without touching the memory it points at.
+// Handle records. A HANDLE names a slot of the handle table and the
+// generation the slot had when the record was published there; a stale or
+// foreign HANDLE fails the generation check without touching any record.
 #pragma once
 
 #include <pthread.h>
@@ -20,9 +20,7 @@ struct Waitable {
 
 struct HandleRecord {
     HandleKind kind;
-    int refs;  // atomic: the registry's, plus one per call in flight or pending operation
-    HandleRecord* prev;  // registry links, under the registry lock
-    HandleRecord* next;
+    int refs;  // atomic: the table's, plus one per call in flight or pending operation
     Waitable* waitable;                // null for kinds that cannot be waited on
     void (*close)(HandleRecord*);      // CloseHandle's kind-specific part, may be null
     void (*destroy)(HandleRecord*);    // frees the record once the last reference is gone
@@ -33,8 +31,11 @@ struct HandleRecord {
 HandleRecord* handle_alloc(size_t size, HandleKind kind, void (*destroy)(HandleRecord*));
 // Frees a record that was never published.
 void handle_discard(HandleRecord* record);
-// Makes the record reachable; its first reference becomes the registry's.
-void handle_publish(HandleRecord* record);
+// Makes the record reachable through the HANDLE returned, null when the
+// table cannot grow; its first reference becomes the table's.
+HANDLE handle_publish(HandleRecord* record);
+// Makes the record unreachable; the table's reference passes to the caller.
+HandleRecord* handle_withdraw(HANDLE handle);
 // A new reference to the live record behind `handle` if it is of `kind`
 // (HANDLE_ANY: any), else null.
 HandleRecord* handle_acquire(HANDLE handle, HandleKind kind);

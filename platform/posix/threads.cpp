@@ -90,21 +90,23 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size, LPTHREAD_START_ROU
     t->routine = routine;
     t->parameter = parameter;
     t->h.refs = 2;  // the handle's and the thread's
+    // Published first: the running thread must never be left without a handle.
+    HANDLE handle = handle_publish(&t->h);
     pthread_attr_t attr;
-    int err = thread_attr_init(&attr, stack_size) ? 0 : EINVAL;
+    int err = !handle ? ENOMEM : thread_attr_init(&attr, stack_size) ? 0 : EINVAL;
     if (err == 0) {
         err = pthread_create(&t->thread, &attr, thread_start, t);
         pthread_attr_destroy(&attr);
     }
     if (err != 0) {
-        waitable_destroy(&t->w);
-        handle_discard(&t->h);
+        if (handle) handle_withdraw(handle);
+        handle_release(&t->h);
+        handle_release(&t->h);
         SetLastError(err == EINVAL ? ERROR_INVALID_PARAMETER : win32_error_from_errno(err));
         return nullptr;
     }
-    handle_publish(&t->h);
     if (thread_id) *thread_id = __atomic_fetch_add(&next_thread_id, 4, __ATOMIC_RELAXED);
-    return (HANDLE)t;
+    return handle;
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code) {

@@ -174,7 +174,3 @@ int tty_counters(int fd, TtyCounters* c) {
                      (uint32_t)k.overrun, (uint32_t)k.parity, (uint32_t)k.buf_overrun};
     return 0;
 }
-
-int tty_wait_modem_change(int fd) {
-    return ioctl_result(ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD));
-}

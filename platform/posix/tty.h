@@ -50,5 +50,3 @@ int tty_set_break(int fd, bool on);
 int tty_modem_lines(int fd, int* lines);
 int tty_change_modem_lines(int fd, int lines, bool on);
 int tty_counters(int fd, TtyCounters* counters);
-// Blocks until CTS, DSR, RING or CD changes, or a signal arrives.
-int tty_wait_modem_change(int fd);
