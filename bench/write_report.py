@@ -543,6 +543,12 @@ def main():
         encoder_section(r, encoder)
     if cpu:
         cpu_section(r, cpu)
+    frame_cost = text(results, "frame-cost.txt")
+    if frame_cost:
+        r.add("Per download frame, measured from outside with the bus in another process "
+              "(`scripts/frame_cost.sh`: `perf stat` of `bench/download_host` against `tivsim`, the "
+              "difference of a 220-byte and a 20-byte download): " + frame_cost.strip())
+        r.add()
     gateway = load(results, "gateway.json")
     if gateway:
         gateway_section(r, gateway)

@@ -21,7 +21,7 @@ fi
 build=${BENCH_BUILD_DIR:-build/bench}
 out=$build/results
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTIVLINK_WERROR=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target bench_pacing bench_cpu bench_encoder
+cmake --build "$build" -j "$(nproc)" --target bench_pacing bench_cpu bench_encoder download_host tivsim
 mkdir -p "$out"
 rm -f "$out"/*
 
@@ -55,6 +55,10 @@ if command -v perf >/dev/null && perf stat -e task-clock true >/dev/null 2>&1; t
   perf stat -e task-clock,context-switches,cpu-migrations,page-faults -o "$out/perf-download.txt" \
     "$bin/bench_cpu" --download-only 50
   sed -i '/^$/d; /^#/d' "$out/perf-download.txt"
+fi
+if command -v perf >/dev/null && perf stat -e task-clock true >/dev/null 2>&1; then
+  echo "== CPU per download frame, bus in another process"
+  bash scripts/frame_cost.sh "$build" > "$out/frame-cost.txt" || status=1
 fi
 # tivgate through a private olad, when it was built and we may make a network namespace.
 if cmake --build "$build" --target help | grep -q ' bench_gateway$' && [ "$(id -u)" -eq 0 ]; then
