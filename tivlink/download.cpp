@@ -12,10 +12,12 @@
 volatile int32_t e2_percent;
 volatile int32_t e2_cmd;
 uint32_t download_adr;
-// 1 from a download's start until its worker has sent its last frame. Set by
-// the host's thread, cleared by the worker; only this word says whether the
-// port record and the frame buffer still have a second user.
-static volatile int32_t worker_running;
+// Where the one download worker is. The host's thread moves it from idle to
+// sending; the worker moves it on to ending once it has sent its last frame,
+// and to idle after its last store. Only this word says whether the port
+// record, the frame buffer and the run flag still have a second user.
+enum : int32_t { WORKER_IDLE = 0, WORKER_SENDING = 1, WORKER_ENDING = 2 };
+static volatile int32_t worker_state;
 
 // Thread exit codes: the host can tell a download whose every frame went out
 // whole from one that met write errors.
@@ -29,12 +31,14 @@ static int32_t progress(uint32_t i) {
 }
 
 // What every end of a worker does last: after it, the worker touches
-// nothing the host may free or reuse. The run flag goes last, since a host
-// that polls it may start the next download as soon as it reads 0.
+// nothing the host may free or reuse. A host that polls the run flag may
+// start the next download as soon as it reads 0, so that download waits out
+// the ending state rather than being refused.
 static DWORD worker_end(bool failed) {
     e2_store(&e2_percent, 0);
-    e2_store(&worker_running, 0);
+    e2_store(&worker_state, WORKER_ENDING);
     e2_store(&e2_cmd, 0);
+    e2_store(&worker_state, WORKER_IDLE);
     return failed ? DOWNLOAD_FRAMES_FAILED : DOWNLOAD_OK;
 }
 
@@ -74,12 +78,22 @@ static HANDLE start_thread(LPTHREAD_START_ROUTINE routine) {
     return worker;
 }
 
+// True once this thread has claimed the worker; false while another runs.
+static bool claim_worker(void) {
+    for (;;) {
+        int32_t seen = WORKER_IDLE;
+        if (__atomic_compare_exchange_n(&worker_state, &seen, WORKER_SENDING, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST))
+            return true;
+        if (seen == WORKER_SENDING) return false;
+        Sleep(0);  // an ending worker has two stores left
+    }
+}
+
 void* download(uint32_t a) {
-    int32_t idle = 0;
     // A second worker would share the frame buffer and the image block with
     // the first; it still gets a handle, so the host's join works as always.
-    if (!__atomic_compare_exchange_n(&worker_running, &idle, 1, false, __ATOMIC_SEQ_CST,
-                                     __ATOMIC_SEQ_CST)) {
+    if (!claim_worker()) {
         MsgError("Download refused: a download is already running.");
         return start_thread(download_refused);
     }
@@ -88,11 +102,11 @@ void* download(uint32_t a) {
 }
 
 void download_stop_and_wait(void) {
-    if (!e2_load(&worker_running)) return;
+    if (e2_load(&worker_state) == WORKER_IDLE) return;
     e2_store(&e2_cmd, 0);
     // Bounded by the worker itself: at most the frame in hand (its write
     // times out after a second) and the closing reset with its pauses.
-    while (e2_load(&worker_running)) Sleep(1);
+    while (e2_load(&worker_state) != WORKER_IDLE) Sleep(1);
 }
 
 #ifndef _WIN32

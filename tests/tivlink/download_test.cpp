@@ -152,6 +152,21 @@ TEST_F(Download, SecondDownloadIsRefusedAndTheFirstGoesOn) {
     EXPECT_EQ(device(kDeviceA).eeprom[21], 6);
 }
 
+// The run flag falling to 0 is a host's sign that the next download may
+// start: one started at once is never taken for a second download.
+TEST_F(Download, NextDownloadMayStartAsSoonAsTheFlagFalls) {
+    fill({9}, 16);
+    std::vector<void*> workers;
+    for (int i = 0; i < 3; i++) {
+        __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
+        workers.push_back(download(kGroupAB));
+        while (__atomic_load_n(&e2_cmd, __ATOMIC_SEQ_CST) == 1) {
+        }
+    }
+    for (void* worker : workers) EXPECT_EQ(tiv_thread_join(worker), 0);
+    EXPECT_TRUE(captured().boxes.empty());
+}
+
 // The frames of two senders never mix on the wire, whatever the host does.
 TEST_F(Download, HostFramesDuringADownloadAllDecode) {
     fill(Bytes(12, 0xCA), 16);
@@ -185,7 +200,7 @@ TEST_F(Download, InitOrExitDuringADownloadStopItAfterItsReset) {
         } else {
             exit_tiv3();
         }
-        EXPECT_EQ(e2_cmd, 0);
+        EXPECT_EQ(__atomic_load_n(&e2_cmd, __ATOMIC_SEQ_CST), 0);
         EXPECT_EQ(bus.frames().back().command, 0xFE);
         EXPECT_EQ(tiv_thread_join(worker), 0);
         EXPECT_FALSE(device(kDeviceA).setup_mode);
