@@ -272,8 +272,12 @@ TEST_P(HostScenario, AWrongFrameIsCaught) {
     expect_done(run);
     std::vector<tivsim::DecodedFrame> got = frames();
     ASSERT_EQ(got.size(), kLightFrames.size());
-    auto problems = check_frames(got, kLightFrames);
-    ASSERT_EQ(problems.size(), 1u);
+    // Only what is on the wire counts here; the pauses have tests of their
+    // own, and a loaded machine can shift a gap.
+    std::vector<std::string> problems;
+    for (const std::string& p : check_frames(got, kLightFrames))
+        if (p.rfind("gap after", 0) != 0) problems.push_back(p);
+    ASSERT_EQ(problems.size(), 1u) << (problems.empty() ? "" : problems[0] + "; " + problems.back());
     EXPECT_EQ(problems[0].rfind("frame " + std::to_string(kLightWrongFrame) + ": wire", 0), 0u)
         << problems[0];
 }
