@@ -14,8 +14,9 @@
 
 #include <stddef.h>
 
-// Heap for records the library owns. On Linux it honours the test fault seam,
-// so out-of-memory paths can be driven; on Windows it is the C runtime's.
+// Heap for records the library owns. On Linux it goes through the stand-in's
+// system-call table, so out-of-memory paths can be driven; on Windows it is
+// the C runtime's.
 #ifdef _WIN32
 #include <stdlib.h>
 inline void* tiv_calloc(size_t count, size_t size) { return calloc(count, size); }

@@ -54,7 +54,8 @@ void exit_tiv3(void) {
     spi = nullptr;
 }
 
-int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
+int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len,
+                                  uint32_t pause) {
     TIV_ASSERT(data!=nullptr || len==0);
     tiv_pause_run_end();
     if (!spi) {
@@ -69,10 +70,16 @@ int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t 
     // The box waits for the user: never while holding the other sender up.
     if (!whole) {
         MsgError("COM%d - Write Error!", spi->comnr);
+        if (pause) tiv_pause(pause);
         return frame_failed();
     }
-    if (adr > 0xFFFF) tiv_pause(PAUSE_PHYSICAL_FRAME);
+    if (adr > 0xFFFF) pause += PAUSE_PHYSICAL_FRAME;
+    if (pause) tiv_pause(pause);
     return 0;
+}
+
+int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
+    return tiv_frame_send_then_pause(adr, cmd, data, len, 0);
 }
 
 #ifndef _WIN32

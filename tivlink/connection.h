@@ -14,12 +14,22 @@ enum : uint32_t {
     PAUSE_BEFORE_CLOSE = 500,
 };
 
+// Sends a frame as tiv_frame_send does, then keeps the line quiet for
+// `pause` ms more: one sleep for the frame's own pause and the sender's, so
+// a paced sequence pays one wake-up per frame, not two.
+int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len,
+                                  uint32_t pause);
+
 // The reader thread's routine: drains what arrives and drops it.
 DWORD WINAPI CommReader(LPVOID parameter);
 
 // A pause that never ends early. The pauses after one frame form a run:
 // each counts from when the previous one of the run was due.
 void tiv_pause(uint32_t milliseconds);
+
+// Called by a thread of the library's own: its pauses keep the thread's
+// timer slack lifted for good instead of lifting it and putting it back.
+void tiv_pause_own_thread(void);
 
 // Starts a new run of pauses: the next pause counts from its own start.
 void tiv_pause_run_end(void);

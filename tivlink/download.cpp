@@ -44,6 +44,7 @@ static DWORD worker_end(bool failed) {
 
 DWORD WINAPI download_worker(LPVOID argument) {
     if (argument) return 0;
+    tiv_pause_own_thread();
     uint32_t a = download_adr;
     // A block the loader would refuse would write the device's address bytes
     // below 16 or run past the end of the EEPROM.

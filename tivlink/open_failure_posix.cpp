@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/testing.h"
+#include "platform/posix/com_names.h"
 #include "tivlink/open_failure.h"
 
 enum { REASON_SIZE = 400, NAME_SIZE = 64, PROC_PATH = 320 };
@@ -137,7 +137,7 @@ void explain_port_open_failure(int32_t comnr) {
     char name[8];
     snprintf(name, sizeof name, "COM%d", (int)comnr);
     char path[PATH_MAX];
-    if (!platform_com_device_path(name, path, sizeof path)) return;
+    if (!com_device_path(name, path, sizeof path)) return;
     char variable[16];
     snprintf(variable, sizeof variable, "TIVLINK_COM%d", (int)comnr);
     const char* configured = getenv(variable);

@@ -8,22 +8,16 @@
 
 int32_t setup_begin(uint32_t a, uint32_t pause) {
     const uint8_t payload[1] = {0x00};
-    int32_t result = tiv_frame_send(a, CMD_SETUP_BEGIN, payload, sizeof payload);
-    tiv_pause(pause);
-    return result;
+    return tiv_frame_send_then_pause(a, CMD_SETUP_BEGIN, payload, sizeof payload, pause);
 }
 
 int32_t setup_write(uint32_t a, uint8_t command, uint16_t e2_address, uint8_t value) {
     const uint8_t payload[3] = {(uint8_t)(e2_address / 256), (uint8_t)(e2_address % 256), value};
-    int32_t result = tiv_frame_send(a, command, payload, sizeof payload);
-    tiv_pause(PAUSE_EEPROM_BYTE);
-    return result;
+    return tiv_frame_send_then_pause(a, command, payload, sizeof payload, PAUSE_EEPROM_BYTE);
 }
 
 int32_t setup_reset(uint32_t a) {
-    int32_t result = tiv_frame_send(a, CMD_RESET, nullptr, 0);
-    tiv_pause(PAUSE_AFTER_RESET);
-    return result;
+    return tiv_frame_send_then_pause(a, CMD_RESET, nullptr, 0, PAUSE_AFTER_RESET);
 }
 
 int32_t set_serial(uint32_t a, int32_t nphys_adr) {

@@ -2,138 +2,125 @@
 // the running thread; whichever lets go last frees it. Closing the handle
 // joins a thread that has finished and detaches one that still runs.
 #include <errno.h>
-#include <limits.h>
 #include <stdlib.h>
 
+#include "platform/posix/clock.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/testing.h"
+#include "platform/posix/syscalls.h"
 
 struct ThreadRecord {
     HandleRecord h;
-    Waitable w;  // signalled once the routine has ended; guards exit_code
     pthread_t thread;
+    pthread_mutex_t lock;  // guards finished and exit_code
+    pthread_cond_t ended;
+    bool finished;
     DWORD exit_code;
     LPTHREAD_START_ROUTINE routine;
     LPVOID parameter;
 };
 
-static DWORD next_thread_id = 4;  // atomic; Windows ids are non-zero multiples of 4
-static thread_local ThreadRecord* current_thread;
-
 static void thread_destroy(HandleRecord* record) {
     ThreadRecord* t = (ThreadRecord*)record;
-    waitable_destroy(&t->w);
+    pthread_cond_destroy(&t->ended);
+    pthread_mutex_destroy(&t->lock);
     free(t);
-}
-
-// Publishes the exit code and gives up the thread's reference.
-static void thread_finish(ThreadRecord* t, DWORD exit_code) {
-    current_thread = nullptr;
-    pthread_mutex_lock(&t->w.lock);
-    t->exit_code = exit_code;
-    t->w.signalled = true;
-    pthread_cond_broadcast(&t->w.cond);
-    pthread_mutex_unlock(&t->w.lock);
-    handle_release(&t->h);
 }
 
 static void* thread_start(void* arg) {
     ThreadRecord* t = (ThreadRecord*)arg;
-    current_thread = t;
-    thread_finish(t, t->routine(t->parameter));
+    DWORD code = t->routine(t->parameter);
+    pthread_mutex_lock(&t->lock);
+    t->exit_code = code;
+    t->finished = true;
+    pthread_cond_broadcast(&t->ended);
+    pthread_mutex_unlock(&t->lock);
+    handle_release(&t->h);
     return nullptr;
+}
+
+static bool thread_finished(ThreadRecord* t, DWORD* exit_code) {
+    pthread_mutex_lock(&t->lock);
+    bool finished = t->finished;
+    if (exit_code) *exit_code = finished ? t->exit_code : STILL_ACTIVE;
+    pthread_mutex_unlock(&t->lock);
+    return finished;
 }
 
 static void thread_close(HandleRecord* record) {
     ThreadRecord* t = (ThreadRecord*)record;
-    pthread_mutex_lock(&t->w.lock);
-    bool finished = t->w.signalled;
-    pthread_mutex_unlock(&t->w.lock);
     // A finished thread only has its last instructions left: joining is short.
-    if (finished) pthread_join(t->thread, nullptr);
+    if (thread_finished(t, nullptr)) pthread_join(t->thread, nullptr);
     else pthread_detach(t->thread);
 }
 
-static bool thread_attr_init(pthread_attr_t* attr, SIZE_T stack_size) {
-    if (pthread_attr_init(attr) != 0) return false;
-    if (stack_size == 0) return true;
-    if (stack_size < (SIZE_T)PTHREAD_STACK_MIN) stack_size = (SIZE_T)PTHREAD_STACK_MIN;
-    if (pthread_attr_setstacksize(attr, stack_size) == 0) return true;
-    pthread_attr_destroy(attr);
-    return false;
-}
-
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size, LPTHREAD_START_ROUTINE routine,
-                    LPVOID parameter, DWORD flags, LPDWORD thread_id) {
-    DWORD code;
-    if (platform_fault_hit(PC_CreateThread, &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
-    if (!routine || (flags & ~(CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (flags & CREATE_SUSPENDED) {  // pthreads cannot start suspended
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
+static ThreadRecord* thread_record(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
     ThreadRecord* t = (ThreadRecord*)handle_alloc(sizeof(ThreadRecord), HANDLE_THREAD, thread_destroy);
-    if (!t || !waitable_init(&t->w, false, false)) {
-        if (t) handle_discard(&t->h);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    t->h.waitable = &t->w;
+    if (!t) return nullptr;
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&t->ended, &attr);
+    pthread_condattr_destroy(&attr);
+    pthread_mutex_init(&t->lock, nullptr);
     t->h.close = thread_close;
     t->routine = routine;
     t->parameter = parameter;
-    t->h.refs = 2;  // the handle's and the thread's
-    // Published first: the running thread must never be left without a handle.
-    HANDLE handle = handle_publish(&t->h);
-    pthread_attr_t attr;
-    int err = !handle ? ENOMEM : thread_attr_init(&attr, stack_size) ? 0 : EINVAL;
-    if (err == 0) {
-        err = pthread_create(&t->thread, &attr, thread_start, t);
-        pthread_attr_destroy(&attr);
-    }
-    if (err != 0) {
-        if (handle) handle_withdraw(handle);
-        handle_release(&t->h);
-        handle_release(&t->h);
-        SetLastError(err == EINVAL ? ERROR_INVALID_PARAMETER : win32_error_from_errno(err));
+    return t;
+}
+
+// The stack size is left to the system: the library asks for the default.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
+                    DWORD flags, LPDWORD thread_id) {
+    if (!routine || flags) {  // pthreads cannot start suspended
+        SetLastError(flags ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (thread_id) *thread_id = __atomic_fetch_add(&next_thread_id, 4, __ATOMIC_RELAXED);
+    ThreadRecord* t = thread_record(routine, parameter);
+    if (t) t->h.refs = 2;  // the handle's and the thread's
+    // Published first: the running thread must never be left without a handle.
+    HANDLE handle = t ? handle_publish(&t->h) : nullptr;
+    int err = !t || !handle ? ENOMEM : SYS(pthread_create)(&t->thread, nullptr, thread_start, t);
+    if (err != 0) {
+        if (handle) handle_withdraw(handle);
+        if (t) {  // neither the table nor the thread holds it now
+            handle_release(&t->h);
+            handle_release(&t->h);
+        }
+        SetLastError(win32_error_from_errno(err));
+        return nullptr;
+    }
+    static DWORD next_id = 4;  // Windows ids are non-zero multiples of 4
+    if (thread_id) *thread_id = __atomic_fetch_add(&next_id, 4, __ATOMIC_RELAXED);
     return handle;
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code) {
-    DWORD code;
-    if (platform_fault_hit(PC_GetExitCodeThread, &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
-    HandleRecord* record = handle_acquire(thread, HANDLE_THREAD);
+    HandleRecord* record = exit_code ? handle_acquire(thread, HANDLE_THREAD) : nullptr;
     if (!record) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(exit_code ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (!exit_code) {
-        handle_release(record);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    ThreadRecord* t = (ThreadRecord*)record;
-    pthread_mutex_lock(&t->w.lock);
-    *exit_code = t->w.signalled ? t->exit_code : STILL_ACTIVE;
-    pthread_mutex_unlock(&t->w.lock);
+    thread_finished((ThreadRecord*)record, exit_code);
     handle_release(record);
     return TRUE;
 }
 
-void ExitThread(DWORD exit_code) {
-    if (current_thread) thread_finish(current_thread, exit_code);
-    pthread_exit(nullptr);
+// Only threads can be waited on: nothing signals an event here.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    ThreadRecord* t = (ThreadRecord*)handle_acquire(handle, HANDLE_THREAD);
+    if (!t) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    timespec until = timespec_from_ns(deadline_after_ms(monotonic_ns(), milliseconds));
+    pthread_mutex_lock(&t->lock);
+    int err = 0;
+    while (!t->finished && err != ETIMEDOUT)
+        err = milliseconds == INFINITE ? pthread_cond_wait(&t->ended, &t->lock)
+                                       : pthread_cond_timedwait(&t->ended, &t->lock, &until);
+    bool finished = t->finished;
+    pthread_mutex_unlock(&t->lock);
+    handle_release(&t->h);
+    return finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }

@@ -2,9 +2,10 @@
 // the classic speed codes lack for rates such as 14400 and 28800.
 #include "platform/posix/tty.h"
 
+#include "platform/posix/syscalls.h"
+
 #include <asm/termbits.h>
 #include <errno.h>
-#include <linux/serial.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,7 +15,7 @@ static int ioctl_result(int rc) { return rc == 0 ? 0 : errno; }
 
 int tty_make_raw(int fd) {
     termios2 t;
-    if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+    if (SYS(ioctl)(fd, TCGETS2, &t) != 0) return errno;
     // Binary frames: no input translation, no output post-processing, no
     // canonical mode, no echo, no signals; 8N1 at the current speed.
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
@@ -27,11 +28,11 @@ int tty_make_raw(int fd) {
     // read of 0 bytes means the line has hung up.
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    return ioctl_result(ioctl(fd, TCSETS2, &t));
+    return ioctl_result(SYS(ioctl)(fd, TCSETS2, &t));
 }
 
 static const tcflag_t LINE_CFLAGS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-static const tcflag_t LINE_IFLAGS = IXON | IXOFF | INPCK;
+static const tcflag_t LINE_IFLAGS = IXON | IXOFF | INPCK;  // software flow is always off
 
 static void line_to_termios(const LineSettings* line, termios2* t) {
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
@@ -48,11 +49,7 @@ static void line_to_termios(const LineSettings* line, termios2* t) {
     if (line->two_stop_bits) t->c_cflag |= CSTOPB;
     if (line->cts_rts) t->c_cflag |= CRTSCTS;
     t->c_iflag &= ~LINE_IFLAGS;
-    if (line->xon_out) t->c_iflag |= IXON;
-    if (line->xon_in) t->c_iflag |= IXOFF;
     if (line->check_parity) t->c_iflag |= INPCK;
-    t->c_cc[VSTART] = (cc_t)line->xon_char;
-    t->c_cc[VSTOP] = (cc_t)line->xoff_char;
 }
 
 static BYTE parity_from_cflag(tcflag_t c) {
@@ -72,16 +69,12 @@ static void line_from_termios(const termios2* t, LineSettings* line) {
     line->parity = parity_from_cflag(t->c_cflag);
     line->two_stop_bits = (t->c_cflag & CSTOPB) != 0;
     line->cts_rts = (t->c_cflag & CRTSCTS) != 0;
-    line->xon_out = (t->c_iflag & IXON) != 0;
-    line->xon_in = (t->c_iflag & IXOFF) != 0;
     line->check_parity = (t->c_iflag & INPCK) != 0;
-    line->xon_char = (char)t->c_cc[VSTART];
-    line->xoff_char = (char)t->c_cc[VSTOP];
 }
 
 int tty_get_line(int fd, LineSettings* line) {
     termios2 t;
-    if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+    if (SYS(ioctl)(fd, TCGETS2, &t) != 0) return errno;
     line_from_termios(&t, line);
     return 0;
 }
@@ -95,22 +88,22 @@ bool tty_baud_matches(DWORD asked, DWORD got) {
 
 int tty_set_line(int fd, const LineSettings* line, bool pseudo_terminal) {
     termios2 old_t, t, back;
-    if (ioctl(fd, TCGETS2, &old_t) != 0) return errno;
+    if (SYS(ioctl)(fd, TCGETS2, &old_t) != 0) return errno;
     t = old_t;
     line_to_termios(line, &t);
-    if (ioctl(fd, TCSETS2, &t) != 0) return errno;
-    if (ioctl(fd, TCGETS2, &back) != 0) return errno;
+    if (SYS(ioctl)(fd, TCSETS2, &t) != 0) return errno;
+    if (SYS(ioctl)(fd, TCGETS2, &back) != 0) return errno;
     // Drivers quietly drop what their hardware cannot do: look at what stuck.
     tcflag_t checked = pseudo_terminal ? LINE_CFLAGS & ~(CSIZE | PARENB) : LINE_CFLAGS;
     bool taken = (back.c_cflag & checked) == (t.c_cflag & checked) &&
                  (back.c_iflag & LINE_IFLAGS) == (t.c_iflag & LINE_IFLAGS) &&
                  tty_baud_matches(line->baud, back.c_ospeed);
     if (taken) return 0;
-    ioctl(fd, TCSETS2, &old_t);
+    SYS(ioctl)(fd, TCSETS2, &old_t);
     return EINVAL;
 }
 
-int tty_set_exclusive(int fd, bool on) { return ioctl_result(ioctl(fd, on ? TIOCEXCL : TIOCNXCL)); }
+int tty_set_exclusive(int fd, bool on) { return ioctl_result(SYS(ioctl)(fd, on ? TIOCEXCL : TIOCNXCL, nullptr)); }
 
 // Pseudo-terminal slaves: the Unix 98 majors 136..143 and the legacy major 3.
 bool tty_is_pseudo_terminal(int fd) {
@@ -122,14 +115,14 @@ bool tty_is_pseudo_terminal(int fd) {
 
 int tty_input_queue(int fd, DWORD* count) {
     int n = 0;
-    if (ioctl(fd, FIONREAD, &n) != 0) return errno;
+    if (SYS(ioctl)(fd, FIONREAD, &n) != 0) return errno;
     *count = n > 0 ? (DWORD)n : 0;
     return 0;
 }
 
 int tty_output_queue(int fd, DWORD* count) {
     int n = 0;
-    if (ioctl(fd, TIOCOUTQ, &n) != 0) return errno;
+    if (SYS(ioctl)(fd, TIOCOUTQ, &n) != 0) return errno;
     *count = n > 0 ? (DWORD)n : 0;
     return 0;
 }
@@ -137,12 +130,10 @@ int tty_output_queue(int fd, DWORD* count) {
 int tty_flush(int fd, bool input, bool output) {
     if (!input && !output) return 0;
     int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-    return ioctl_result(ioctl(fd, TCFLSH, which));
+    return ioctl_result(SYS(ioctl)(fd, TCFLSH, (void*)(intptr_t)which));
 }
 
-int tty_stop_output(int fd, bool stop) { return ioctl_result(ioctl(fd, TCXONC, stop ? TCOOFF : TCOON)); }
-
-int tty_set_break(int fd, bool on) { return ioctl_result(ioctl(fd, on ? TIOCSBRK : TIOCCBRK)); }
+int tty_set_break(int fd, bool on) { return ioctl_result(SYS(ioctl)(fd, on ? TIOCSBRK : TIOCCBRK, nullptr)); }
 
 static const struct {
     int ours;
@@ -152,7 +143,7 @@ static const struct {
 
 int tty_modem_lines(int fd, int* lines) {
     int k = 0;
-    if (ioctl(fd, TIOCMGET, &k) != 0) return errno;
+    if (SYS(ioctl)(fd, TIOCMGET, &k) != 0) return errno;
     *lines = 0;
     for (const auto& b : modem_bits)
         if (k & b.kernel) *lines |= b.ours;
@@ -163,14 +154,5 @@ int tty_change_modem_lines(int fd, int lines, bool on) {
     int k = 0;
     for (const auto& b : modem_bits)
         if (lines & b.ours) k |= b.kernel;
-    return ioctl_result(ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &k));
-}
-
-int tty_counters(int fd, TtyCounters* c) {
-    serial_icounter_struct k;
-    if (ioctl(fd, TIOCGICOUNT, &k) != 0) return errno;
-    *c = TtyCounters{(uint32_t)k.cts,   (uint32_t)k.dsr,     (uint32_t)k.rng,
-                     (uint32_t)k.dcd,   (uint32_t)k.brk,     (uint32_t)k.frame,
-                     (uint32_t)k.overrun, (uint32_t)k.parity, (uint32_t)k.buf_overrun};
-    return 0;
+    return ioctl_result(SYS(ioctl)(fd, on ? TIOCMBIS : TIOCMBIC, &k));
 }

@@ -14,20 +14,11 @@ struct LineSettings {
     BYTE parity;         // NOPARITY..SPACEPARITY
     bool two_stop_bits;  // two, or one and a half with 5 data bits
     bool cts_rts;        // hardware flow control, both directions
-    bool xon_out;        // obey XON/XOFF from the line
-    bool xon_in;         // send XON/XOFF as the input queue fills
     bool check_parity;
-    char xon_char;
-    char xoff_char;
 };
 
 // Modem lines.
 enum { TTY_DTR = 1, TTY_RTS = 2, TTY_CTS = 4, TTY_DSR = 8, TTY_RING = 16, TTY_CD = 32 };
-
-// Interrupt counters of a real serial port.
-struct TtyCounters {
-    uint32_t cts, dsr, ring, cd, rx_break, frame, overrun, parity, buffer_overrun;
-};
 
 // Whether a line running at `got` baud serves a request for `asked`.
 bool tty_baud_matches(DWORD asked, DWORD got);
@@ -45,8 +36,6 @@ bool tty_is_pseudo_terminal(int fd);
 int tty_input_queue(int fd, DWORD* count);
 int tty_output_queue(int fd, DWORD* count);
 int tty_flush(int fd, bool input, bool output);
-int tty_stop_output(int fd, bool stop);
 int tty_set_break(int fd, bool on);
 int tty_modem_lines(int fd, int* lines);
 int tty_change_modem_lines(int fd, int lines, bool on);
-int tty_counters(int fd, TtyCounters* counters);

@@ -3,54 +3,34 @@
 // terminal.
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "platform/posix/testing.h"
+#include "platform/posix/syscalls.h"
 #include "platform/win32.h"
 
-static PlatformBoxHook box_hook;
-static PlatformBeepHook beep_hook;
-
-void platform_set_box_hook(PlatformBoxHook hook) { __atomic_store_n(&box_hook, hook, __ATOMIC_RELEASE); }
-
-void platform_set_beep_hook(PlatformBeepHook hook) {
-    __atomic_store_n(&beep_hook, hook, __ATOMIC_RELEASE);
-}
-
-int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    PlatformBoxHook hook = __atomic_load_n(&box_hook, __ATOMIC_ACQUIRE);
+// One write, so boxes from two threads never interleave within a line.
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
     if (!text) text = "";
     if (!caption) caption = "Error";
-    if (hook) {
-        hook(caption, text, type);
-        return IDOK;
-    }
     size_t len = strlen(text);
     const char* newline = (len > 0 && text[len - 1] == '\n') ? "" : "\n";
-    // One write, so boxes from two threads never interleave within a line.
-    char* line = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&line, &size);
-    if (out) {
-        fprintf(out, "%s: %s%s", caption, text, newline);
-        fclose(out);
-        ssize_t ignored = write(STDERR_FILENO, line, size);
+    char line[2048];
+    int n = snprintf(line, sizeof line, "%s: %s%s", caption, text, newline);
+    if (n >= (int)sizeof line) {  // cut, still one line
+        n = sizeof line - 1;
+        line[n - 1] = '\n';
+    }
+    if (n > 0) {
+        ssize_t ignored = SYS(write)(STDERR_FILENO, line, (size_t)n);
         (void)ignored;
-        free(line);
     }
     return IDOK;
 }
 
-BOOL MessageBeep(UINT type) {
-    PlatformBeepHook hook = __atomic_load_n(&beep_hook, __ATOMIC_ACQUIRE);
-    if (hook) {
-        hook(type);
-        return TRUE;
-    }
-    if (isatty(STDERR_FILENO)) {
-        ssize_t ignored = write(STDERR_FILENO, "\a", 1);
+BOOL MessageBeep(UINT) {
+    if (SYS(isatty)(STDERR_FILENO)) {
+        ssize_t ignored = SYS(write)(STDERR_FILENO, "\a", 1);
         (void)ignored;
     }
     return TRUE;

@@ -69,7 +69,6 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 // CreateThread.
 #define CREATE_SUSPENDED 0x00000004u
-#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 
 // CreateFileA.
 #define GENERIC_READ 0x80000000u
@@ -122,13 +121,6 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define CLRDTR 6u
 #define SETBREAK 8u
 #define CLRBREAK 9u
-
-// ClearCommError flags.
-#define CE_RXOVER 0x0001u
-#define CE_OVERRUN 0x0002u
-#define CE_RXPARITY 0x0004u
-#define CE_FRAME 0x0008u
-#define CE_BREAK 0x0010u
 
 // GetCommModemStatus.
 #define MS_CTS_ON 0x0010u
@@ -209,8 +201,6 @@ BOOL CloseHandle(HANDLE handle);
 // Events.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual_reset, BOOL initial_state,
                     LPCSTR name);
-BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Files and serial communications.
@@ -225,7 +215,6 @@ BOOL SetupComm(HANDLE file, DWORD in_queue, DWORD out_queue);
 BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
 BOOL SetCommMask(HANDLE file, DWORD mask);
-BOOL GetCommMask(HANDLE file, LPDWORD mask);
 BOOL WaitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED ov);
 BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat);
 BOOL PurgeComm(HANDLE file, DWORD flags);
@@ -239,7 +228,6 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack_size,
                     LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
                     LPDWORD thread_id);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code);
-[[noreturn]] void ExitThread(DWORD exit_code);
 void Sleep(DWORD milliseconds);
 
 // Slim locks, taken exclusively only. Statically initialised, like Windows's.

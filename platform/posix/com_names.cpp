@@ -3,9 +3,9 @@
 #include <stdlib.h>
 #include <strings.h>
 
-#include "platform/posix/testing.h"
+#include "platform/posix/com_names.h"
 
-bool platform_com_device_path(LPCSTR name, char* path, size_t size) {
+bool com_device_path(LPCSTR name, char* path, size_t size) {
     if (!name) return false;
     if (name[0] == '\\' && name[1] == '\\' && name[2] == '.' && name[3] == '\\') name += 4;
     if (strncasecmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9' || name[4] != '\0')
