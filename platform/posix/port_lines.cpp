@@ -55,12 +55,9 @@ static DWORD escape(PortRecord* port, void* arg) {
             return rts_driven ? ERROR_INVALID_PARAMETER : change_line(port, TTY_RTS, function == SETRTS);
         case SETDTR: case CLRDTR:
             return dtr_driven ? ERROR_INVALID_PARAMETER : change_line(port, TTY_DTR, function == SETDTR);
-        case SETBREAK: case CLRBREAK:
-            return set_break(port, function == SETBREAK);
-        case SETXOFF: case SETXON:  // software flow control is never on
-            return ERROR_NOT_SUPPORTED;
-        default:
-            return ERROR_INVALID_PARAMETER;
+        case SETBREAK: case CLRBREAK: return set_break(port, function == SETBREAK);
+        case SETXOFF: case SETXON: return ERROR_NOT_SUPPORTED;  // software flow control is never on
+        default: return ERROR_INVALID_PARAMETER;
     }
 }
 

@@ -96,10 +96,6 @@ static void port_defaults(PortRecord* port) {
     d->fTXContinueOnXoff = 1;
     d->fDtrControl = DTR_CONTROL_ENABLE;
     d->fRtsControl = RTS_CONTROL_ENABLE;
-    d->XonLim = 2048;
-    d->XoffLim = 512;
-    d->XonChar = 0x11;
-    d->XoffChar = 0x13;
     d->ByteSize = 8;  // raw mode: 8N1
     port->pseudo_terminal = tty_is_pseudo_terminal(port->fd);
     LineSettings line{};

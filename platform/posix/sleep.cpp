@@ -9,14 +9,9 @@ void Sleep(DWORD milliseconds) {
         sched_yield();
         return;
     }
-    bool forever = milliseconds == INFINITE;
     // An absolute deadline: a signal that interrupts the wait cannot stretch
-    // or shorten it.
+    // or shorten it. The library never sleeps for ever.
     timespec until = timespec_from_ns(deadline_after_ms(monotonic_ns(), milliseconds));
-    for (;;) {
-        int err = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
-        if (err == EINTR) continue;
-        if (!forever || err != 0) return;
-        until.tv_sec += 24 * 3600;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
 }

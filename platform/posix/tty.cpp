@@ -135,24 +135,8 @@ int tty_flush(int fd, bool input, bool output) {
 
 int tty_set_break(int fd, bool on) { return ioctl_result(SYS(ioctl)(fd, on ? TIOCSBRK : TIOCCBRK, nullptr)); }
 
-static const struct {
-    int ours;
-    int kernel;
-} modem_bits[] = {{TTY_DTR, TIOCM_DTR}, {TTY_RTS, TIOCM_RTS}, {TTY_CTS, TIOCM_CTS},
-                  {TTY_DSR, TIOCM_DSR}, {TTY_RING, TIOCM_RNG}, {TTY_CD, TIOCM_CD}};
-
-int tty_modem_lines(int fd, int* lines) {
-    int k = 0;
-    if (SYS(ioctl)(fd, TIOCMGET, &k) != 0) return errno;
-    *lines = 0;
-    for (const auto& b : modem_bits)
-        if (k & b.kernel) *lines |= b.ours;
-    return 0;
-}
+int tty_modem_lines(int fd, int* lines) { return ioctl_result(SYS(ioctl)(fd, TIOCMGET, lines)); }
 
 int tty_change_modem_lines(int fd, int lines, bool on) {
-    int k = 0;
-    for (const auto& b : modem_bits)
-        if (lines & b.ours) k |= b.kernel;
-    return ioctl_result(SYS(ioctl)(fd, on ? TIOCMBIS : TIOCMBIC, &k));
+    return ioctl_result(SYS(ioctl)(fd, on ? TIOCMBIS : TIOCMBIC, &lines));
 }

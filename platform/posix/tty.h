@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <sys/ioctl.h>
 
 #include "platform/posix/win32_api.h"
 
@@ -18,7 +19,14 @@ struct LineSettings {
 };
 
 // Modem lines.
-enum { TTY_DTR = 1, TTY_RTS = 2, TTY_CTS = 4, TTY_DSR = 8, TTY_RING = 16, TTY_CD = 32 };
+enum {
+    TTY_DTR = TIOCM_DTR,
+    TTY_RTS = TIOCM_RTS,
+    TTY_CTS = TIOCM_CTS,
+    TTY_DSR = TIOCM_DSR,
+    TTY_RING = TIOCM_RNG,
+    TTY_CD = TIOCM_CD,
+};
 
 // Whether a line running at `got` baud serves a request for `asked`.
 bool tty_baud_matches(DWORD asked, DWORD got);

@@ -15,7 +15,6 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int32_t LONG;
-typedef char CHAR;
 typedef void* HANDLE;
 typedef void* HWND;
 typedef void* HMODULE;
@@ -30,7 +29,6 @@ typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 #define WINAPI
-#define CALLBACK
 #define TRUE 1
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
@@ -39,22 +37,18 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 // Error codes.
 #define ERROR_SUCCESS 0u
-#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
-#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_GEN_FAILURE 31u
-#define ERROR_SHARING_VIOLATION 32u
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
-#define ERROR_COUNTER_TIMEOUT 1121u
 #define WAIT_OBJECT_0 0u
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
@@ -66,9 +60,6 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define STATUS_PENDING 0x00000103u
 #define HasOverlappedIoCompleted(ov) \
     (__atomic_load_n(&(ov)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
-
-// CreateThread.
-#define CREATE_SUSPENDED 0x00000004u
 
 // CreateFileA.
 #define GENERIC_READ 0x80000000u
@@ -129,7 +120,6 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define MS_RLSD_ON 0x0080u
 
 // MessageBoxA / MessageBeep.
-#define MB_OK 0x00000000u
 #define MB_ICONERROR 0x00000010u
 #define IDOK 1
 
