@@ -1,212 +1,190 @@
-// The fault seam: each service fails on demand with the armed code and
-// does nothing else; I/O faults with 996/997 force the slow paths instead.
+// System calls failing under the services: each fails with the Win32 code
+// of the errno, changes nothing and keeps nothing it took on the way.
+#include <asm/termbits.h>
 #include <string.h>
+#include <sys/ioctl.h>
 
 #include <functional>
 
 #include "port_fixture.h"
+#include "tests/support/process_counts.h"
+#include "tests/support/syscall_faults.h"
 
-TEST(Faults, CreateFailuresLeaveNothingBehind) {
-    PtyLine pty{0, true, false};  // the port makes the line raw itself
-    pty.map_to_com(TEST_COM);
-    int fds = open_fd_count();
-    int records = platform_handle_records();
-    platform_fault_set(PC_CreateFileA, ERROR_ACCESS_DENIED, 0, 1);
-    EXPECT_EQ(open_com("COM7"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    platform_fault_set(PC_CreateEventA, ERROR_NOT_ENOUGH_MEMORY, 1, 1);
-    HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(first, nullptr);
-    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
-    CloseHandle(first);
-    static bool ran;
-    ran = false;
-    platform_fault_set(PC_CreateThread, ERROR_NOT_ENOUGH_MEMORY, 0, 1);
-    EXPECT_EQ(CreateThread(nullptr, 0, [](LPVOID) -> DWORD { ran = true; return 0; }, nullptr, 0, nullptr),
-              nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
-    platform_fault_set(PC_Calloc, 0, 0, 1);
-    EXPECT_EQ(tiv_calloc(1, 16), nullptr);
-    platform_fault_clear_all();
-    Sleep(20);
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(open_fd_count(), fds);
-    EXPECT_EQ(platform_handle_records(), records);
-}
-
-struct FaultRow {
+struct PortFault {
     const char* name;
-    PlatformCall call;
-    std::function<void(PortTest&)> prepare;
-    std::function<BOOL(PortTest&)> call_it;
+    std::function<BOOL(PortTest&)> call;  // arms its fault, calls once
     std::function<void(PortTest&)> expect_untouched;
 };
 
-class ServiceFaults : public PortTest, public ::testing::WithParamInterface<FaultRow> {};
+class PortFaults : public PortTest, public ::testing::WithParamInterface<PortFault> {};
 
-// Each row: arm the fault, call once, see the code, see that nothing happened.
-TEST_P(ServiceFaults, FailWithTheArmedCodeAndDoNothing) {
-    const FaultRow& row = GetParam();
-    row.prepare(*this);
-    platform_fault_set(row.call, ERROR_GEN_FAILURE, 0, 1);
+TEST_P(PortFaults, FailWithGenFailureAndChangeNothing) {
+    pty.write("abc", 3);
+    ASSERT_EQ(queued_after(3), 3u);
     SetLastError(0);
-    EXPECT_FALSE(row.call_it(*this));
+    EXPECT_FALSE(GetParam().call(*this));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
-    platform_fault_clear_all();
-    row.expect_untouched(*this);
+    GetParam().expect_untouched(*this);
 }
 
-static DCB read_state(PortTest& t) { return t.state(); }
-static void nothing(PortTest&) {}
+static void input_kept(PortTest& t) { EXPECT_EQ(t.queued_after(3), 3u); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, ServiceFaults,
+    Rows, PortFaults,
     ::testing::Values(
-        FaultRow{"GetCommState", PC_GetCommState, nothing,
-                 [](PortTest& t) {
-                     DCB d;
-                     memset(&d, 0xAB, sizeof d);
-                     BOOL r = GetCommState(t.port, &d);
-                     EXPECT_EQ(d.BaudRate, 0xABABABABu);
-                     return r;
-                 },
-                 [](PortTest&) {}},
-        FaultRow{"SetCommState", PC_SetCommState, nothing,
-                 [](PortTest& t) {
-                     DCB d = read_state(t);
-                     d.BaudRate = 1200;
-                     return SetCommState(t.port, &d);
-                 },
-                 [](PortTest& t) { EXPECT_NE(read_state(t).BaudRate, 1200u); }},
-        FaultRow{"SetCommTimeouts", PC_SetCommTimeouts, nothing,
-                 [](PortTest& t) {
-                     COMMTIMEOUTS c{1, 2, 3, 4, 5};
-                     return SetCommTimeouts(t.port, &c);
-                 },
-                 [](PortTest& t) {
-                     COMMTIMEOUTS c{};
-                     GetCommTimeouts(t.port, &c);
-                     EXPECT_NE(c.WriteTotalTimeoutConstant, 5u);
-                 }},
-        FaultRow{"SetCommMask_keeps_the_pending_wait", PC_SetCommMask,
-                 [](PortTest& t) {
-                     static DWORD mask;
-                     ASSERT_TRUE(SetCommMask(t.port, EV_RXCHAR));
-                     ASSERT_FALSE(WaitCommEvent(t.port, &mask, &t.ov));
-                 },
-                 [](PortTest& t) { return SetCommMask(t.port, 0); },
-                 [](PortTest& t) { EXPECT_FALSE(HasOverlappedIoCompleted(&t.ov)); }},
-        FaultRow{"PurgeComm_keeps_the_pending_read", PC_PurgeComm,
-                 [](PortTest& t) {
-                     static BYTE buffer[4];
-                     t.set_timeouts(0, 0, 0);
-                     ASSERT_FALSE(ReadFile(t.port, buffer, 4, nullptr, &t.ov));
-                 },
-                 [](PortTest& t) { return PurgeComm(t.port, PURGE_RXABORT); },
-                 [](PortTest& t) { EXPECT_FALSE(HasOverlappedIoCompleted(&t.ov)); }},
-        FaultRow{"EscapeCommFunction_does_not_hold_output", PC_EscapeCommFunction, nothing,
-                 [](PortTest& t) { return EscapeCommFunction(t.port, SETXOFF); },
-                 [](PortTest& t) {
-                     DWORD n = 0;
-                     EXPECT_TRUE(WriteFile(t.port, "ok", 2, &n, &t.ov));
-                 }},
-        FaultRow{"ClearCommError", PC_ClearCommError, nothing,
-                 [](PortTest& t) {
-                     COMSTAT s;
-                     memset(&s, 0xAB, sizeof s);
-                     BOOL r = ClearCommError(t.port, nullptr, &s);
-                     EXPECT_EQ(s.cbInQue, 0xABABABABu);
-                     return r;
-                 },
-                 [](PortTest&) {}},
-        FaultRow{"WaitCommEvent_arms_nothing", PC_WaitCommEvent,
-                 [](PortTest& t) { ASSERT_TRUE(SetCommMask(t.port, EV_RXCHAR)); },
-                 [](PortTest& t) {
-                     static DWORD mask;
-                     return WaitCommEvent(t.port, &mask, &t.ov);
-                 },
-                 [](PortTest& t) {
-                     DWORD mask = 0;
-                     EXPECT_FALSE(WaitCommEvent(t.port, &mask, &t.ov2));
-                     EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);  // not "already waiting"
-                 }},
-        FaultRow{"WriteFile_sends_nothing", PC_WriteFile, nothing,
-                 [](PortTest& t) { return WriteFile(t.port, "gone", 4, nullptr, &t.ov); },
-                 [](PortTest& t) { EXPECT_TRUE(t.pty.read_until_quiet(std::chrono::milliseconds(100), 4).empty()); }},
-        FaultRow{"SetEvent", PC_SetEvent, nothing, [](PortTest& t) { return SetEvent(t.ov.hEvent); },
-                 [](PortTest& t) { EXPECT_FALSE(t.signalled(t.ov)); }},
-        FaultRow{"CloseHandle_keeps_the_handle", PC_CloseHandle, nothing, [](PortTest& t) { return CloseHandle(t.ov2.hEvent); },
-                 [](PortTest& t) { EXPECT_TRUE(SetEvent(t.ov2.hEvent)); }}),
+        PortFault{"GetCommState",
+                  [](PortTest& t) {
+                      IoctlFault fault(TCGETS2, EIO);
+                      DCB d;
+                      memset(&d, 0xAB, sizeof d);
+                      BOOL ok = GetCommState(t.port, &d);
+                      EXPECT_EQ(d.BaudRate, 0xABABABABu);
+                      return ok;
+                  },
+                  input_kept},
+        PortFault{"SetCommState",
+                  [](PortTest& t) {
+                      DCB d = t.state();
+                      d.BaudRate = 1200;
+                      IoctlFault fault(TCSETS2, EIO);
+                      return SetCommState(t.port, &d);
+                  },
+                  [](PortTest& t) {
+                      EXPECT_NE(t.state().BaudRate, 1200u);
+                      EXPECT_NE(t.pty.slave_termios().ospeed, 1200u);
+                  }},
+        PortFault{"ClearCommError",
+                  [](PortTest& t) {
+                      IoctlFault fault(FIONREAD, EIO);
+                      COMSTAT s;
+                      memset(&s, 0xAB, sizeof s);
+                      BOOL ok = ClearCommError(t.port, nullptr, &s);
+                      EXPECT_EQ(s.cbInQue, 0xABABABABu);
+                      return ok;
+                  },
+                  input_kept},
+        PortFault{"PurgeComm",
+                  [](PortTest& t) {
+                      IoctlFault fault(TCFLSH, EIO);
+                      return PurgeComm(t.port, PURGE_RXCLEAR);
+                  },
+                  input_kept},
+        PortFault{"WaitCommEvent_arms_nothing",
+                  [](PortTest& t) {
+                      EXPECT_TRUE(SetCommMask(t.port, EV_RXCHAR));
+                      IoctlFault fault(FIONREAD, EIO);
+                      DWORD mask = 0;
+                      return WaitCommEvent(t.port, &mask, &t.ov);
+                  },
+                  [](PortTest& t) {
+                      DWORD mask = 0;  // not "already waiting"
+                      EXPECT_TRUE(WaitCommEvent(t.port, &mask, &t.ov)) << GetLastError();
+                      EXPECT_EQ(mask, EV_RXCHAR);
+                  }},
+        PortFault{"ReadFile_takes_nothing",
+                  [](PortTest& t) {
+                      TtyFault<&PlatformSyscalls::read> fault(EIO);
+                      BYTE buffer[3];
+                      DWORD n = 99;
+                      BOOL ok = ReadFile(t.port, buffer, 3, &n, &t.ov);
+                      EXPECT_EQ(n, 0u);
+                      return ok;
+                  },
+                  input_kept},
+        PortFault{"WriteFile_sends_nothing",
+                  [](PortTest& t) {
+                      TtyFault<&PlatformSyscalls::write> fault(EIO);
+                      DWORD n = 99;
+                      BOOL ok = WriteFile(t.port, "gone", 4, &n, &t.ov);
+                      EXPECT_EQ(n, 0u);
+                      return ok;
+                  },
+                  [](PortTest& t) { EXPECT_TRUE(t.pty.read_until_quiet(100ms, 4).empty()); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PortTest, ReadFaultWithIoPendingStillReadsLater) {
-    set_timeouts(MAXDWORD, 0, 0);
-    pty.write("abc", 3);
-    COMSTAT stat{};
-    auto until = Clock::now() + std::chrono::seconds(2);
-    do ASSERT_TRUE(ClearCommError(port, nullptr, &stat));
-    while (stat.cbInQue < 3 && Clock::now() < until);
-    platform_fault_set(PC_ReadFile, ERROR_IO_PENDING, 0, 1);
-    BYTE buffer[10];
-    DWORD n = 0;
-    EXPECT_FALSE(ReadFile(port, buffer, sizeof buffer, &n, &ov));
-    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-    ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(n, 3u);
-    EXPECT_EQ(memcmp(buffer, "abc", 3), 0);
+struct CreateFault {
+    const char* name;
+    std::function<bool()> create;  // arms its fault; whether the call failed
+    DWORD error;
+};
+
+class CreateFaults : public ::testing::TestWithParam<CreateFault> {};
+
+static bool port_refused() {
+    HANDLE port = open_com("COM7");
+    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+    return port == INVALID_HANDLE_VALUE;
 }
 
-TEST_F(PortTest, WriteFaultWithIoPendingStillWritesLater) {
-    platform_fault_set(PC_WriteFile, ERROR_IO_PENDING, 0, 1);
-    DWORD n = 0;
-    EXPECT_FALSE(WriteFile(port, "late", 4, &n, &ov));
-    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-    ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(n, 4u);
-    EXPECT_EQ(pty.read_until_quiet(std::chrono::milliseconds(300), 4), std::vector<uint8_t>({'l', 'a', 't', 'e'}));
+static bool ran;
+static DWORD note_run(LPVOID) {
+    ran = true;
+    return 0;
 }
 
-TEST_F(PortTest, IncompleteFaultLeavesTheResultForTheNextCall) {
-    DWORD n = 0;
-    ASSERT_TRUE(WriteFile(port, "done", 4, &n, &ov));
-    platform_fault_set(PC_GetOverlappedResult, ERROR_IO_INCOMPLETE, 0, 2);
-    for (int i = 0; i < 2; i++) {
-        n = 77;
-        EXPECT_FALSE(GetOverlappedResult(port, &ov, &n, TRUE));
-        EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
-    }
-    ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(n, 4u);
-}
-
-// GetOverlappedResult waits on the OVERLAPPED's event; when that wait fails
-// the call fails with its code and the operation stays pending.
-TEST_F(PortTest, FailedEventWaitFailsGetOverlappedResult) {
-    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-    DWORD mask = 0, n = 0;
-    ASSERT_FALSE(WaitCommEvent(port, &mask, &ov));
-    platform_fault_set(PC_WaitForSingleObject, ERROR_INVALID_HANDLE, 0, 1);
+// Nothing is left open or locked: the port opens again right after.
+TEST_P(CreateFaults, FailWithTheirCodeAndLeaveNothingBehind) {
+    PtyLine pty{TEST_COM, true, false};
+    int fds = open_fd_count();
+    ran = false;
     SetLastError(0);
-    EXPECT_FALSE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(HasOverlappedIoCompleted(&ov));
-    pty.write("!", 1);
-    ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(mask, EV_RXCHAR);
+    EXPECT_TRUE(GetParam().create());
+    EXPECT_EQ(GetLastError(), GetParam().error);
+    EXPECT_EQ(open_fd_count(), fds);
+    EXPECT_FALSE(port_refused()) << GetLastError();
+    Sleep(10);
+    EXPECT_FALSE(ran);
 }
 
-TEST_F(PortTest, WaitFaultWithIoPendingStillCompletes) {
-    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-    pty.write("q", 1);
-    COMSTAT stat{};
-    auto until = Clock::now() + std::chrono::seconds(2);
-    do ASSERT_TRUE(ClearCommError(port, nullptr, &stat));
-    while (stat.cbInQue < 1 && Clock::now() < until);
-    platform_fault_set(PC_WaitCommEvent, ERROR_IO_PENDING, 0, 1);
-    DWORD mask = 0, n = 0;
-    EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
-    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-    ASSERT_TRUE(GetOverlappedResult(port, &ov, &n, TRUE));
-    EXPECT_EQ(mask, EV_RXCHAR);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CreateFaults,
+    ::testing::Values(
+        CreateFault{"open_busy",
+                    [] {
+                        CallFault<&PlatformSyscalls::open> fault(0, 1, EBUSY);
+                        return port_refused();
+                    },
+                    ERROR_ACCESS_DENIED},
+        CreateFault{"lock_held",
+                    [] {
+                        CallFault<&PlatformSyscalls::flock> fault(0, 1, EWOULDBLOCK);
+                        return port_refused();
+                    },
+                    ERROR_ACCESS_DENIED},
+        CreateFault{"raw_mode_refused",
+                    [] {
+                        IoctlFault fault(TCSETS2, EIO);
+                        return port_refused();
+                    },
+                    ERROR_GEN_FAILURE},
+        CreateFault{"port_record",
+                    [] {
+                        CallFault<&PlatformSyscalls::calloc> fault;
+                        return port_refused();
+                    },
+                    ERROR_NOT_ENOUGH_MEMORY},
+        CreateFault{"wake_descriptor",
+                    [] {
+                        CallFault<&PlatformSyscalls::eventfd> fault(0, 1, EMFILE);
+                        return port_refused();
+                    },
+                    ERROR_TOO_MANY_OPEN_FILES},
+        CreateFault{"event",
+                    [] {
+                        CallFault<&PlatformSyscalls::calloc> fault;
+                        return CreateEventA(nullptr, TRUE, FALSE, nullptr) == nullptr;
+                    },
+                    ERROR_NOT_ENOUGH_MEMORY},
+        CreateFault{"thread_record",
+                    [] {
+                        CallFault<&PlatformSyscalls::calloc> fault;
+                        return CreateThread(nullptr, 0, note_run, nullptr, 0, nullptr) == nullptr;
+                    },
+                    ERROR_NOT_ENOUGH_MEMORY},
+        CreateFault{"thread_start",
+                    [] {
+                        CallFault<&PlatformSyscalls::pthread_create> fault;
+                        return CreateThread(nullptr, 0, note_run, nullptr, 0, nullptr) == nullptr;
+                    },
+                    ERROR_NOT_ENOUGH_MEMORY}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -5,22 +5,21 @@
 
 #include <chrono>
 
-#include "platform/posix/testing.h"
 #include "platform/win32.h"
-#include "tests/support/process_counts.h"
 #include "tests/support/pty_line.h"
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 inline long ms_since(Clock::time_point since) {
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
 }
 
 constexpr int TEST_COM = 7;
-constexpr DWORD PORT_FLAGS = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
 
 inline HANDLE open_com(const char* name) {
-    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, PORT_FLAGS, nullptr);
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Members are public so that table rows (lambdas) can reach them.
@@ -30,17 +29,11 @@ public:
         pty.map_to_com(TEST_COM);
         port = open_com("COM7");
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-        for (OVERLAPPED* o : {&ov, &ov2}) o->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        COMMTIMEOUTS at_once{MAXDWORD, 0, 0, 0, 1000};  // the serial layer's
+        ASSERT_TRUE(SetCommTimeouts(port, &at_once));
     }
     void TearDown() override {
-        platform_fault_clear_all();
         if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-        for (OVERLAPPED* o : {&ov, &ov2}) CloseHandle(o->hEvent);
-    }
-    void set_timeouts(DWORD interval, DWORD multiplier, DWORD constant, DWORD write_multiplier = 0,
-                      DWORD write_constant = 0) {
-        COMMTIMEOUTS t{interval, multiplier, constant, write_multiplier, write_constant};
-        ASSERT_TRUE(SetCommTimeouts(port, &t));
     }
     DCB state() {
         DCB d{};
@@ -48,10 +41,22 @@ public:
         EXPECT_TRUE(GetCommState(port, &d));
         return d;
     }
-    bool signalled(const OVERLAPPED& o) { return WaitForSingleObject(o.hEvent, 0) == WAIT_OBJECT_0; }
+    // cbInQue once `want` bytes are queued, or what is queued after 2 s.
+    DWORD queued_after(DWORD want) {
+        COMSTAT stat{};
+        auto until = Clock::now() + 2s;
+        do EXPECT_TRUE(ClearCommError(port, nullptr, &stat));
+        while (stat.cbInQue < want && Clock::now() < until);
+        return stat.cbInQue;
+    }
+    // Arms the event wait on EV_RXCHAR; it must pend.
+    void arm_wait(DWORD* mask) {
+        ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+        ASSERT_FALSE(WaitCommEvent(port, mask, &ov));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    }
 
     PtyLine pty{0, true, false};  // the port makes the line raw itself
     HANDLE port = INVALID_HANDLE_VALUE;
     OVERLAPPED ov{};
-    OVERLAPPED ov2{};
 };
