@@ -1,12 +1,14 @@
+#include <asm/termbits.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/posix/testing.h"
 #include "serial/serial.h"
 #include "tests/support/pty_line.h"
+#include "tests/support/syscall_faults.h"
 
 namespace {
 
@@ -16,10 +18,7 @@ class SerialConfig : public testing::Test {
         spi = SerialOpen(line.comnr);
         ASSERT_NE(spi, nullptr);
     }
-    void TearDown() override {
-        platform_fault_clear_all();
-        SerialClose(spi);
-    }
+    void TearDown() override { SerialClose(spi); }
     DCB state() {
         DCB dcb = {};
         dcb.DCBlength = sizeof dcb;
@@ -50,10 +49,11 @@ TEST_F(SerialConfig, OpenAppliesDefaults) {
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
-    DWORD mask = 0;
-    ASSERT_TRUE(GetCommMask(spi->hComm, &mask));
-    EXPECT_EQ(mask, EV_RXCHAR);
     EXPECT_EQ(spi->comnr, 4);
+    // The mask waits for received bytes.
+    ASSERT_TRUE(SerialWaitEvent(spi));
+    line.write({0x01});
+    EXPECT_EQ(SerialGetEvent(spi, 1), (DWORD)EV_RXCHAR);
 }
 
 class AcceptedBaud : public SerialConfig, public testing::WithParamInterface<DWORD> {};
@@ -107,40 +107,30 @@ TEST_F(SerialConfig, UnknownHandshakeStopsAfterSuccessfulRead) {
 }
 
 TEST_F(SerialConfig, UnknownHandshakeWithUnreadableStateOnlyFails) {
-    platform_fault_set(PC_GetCommState, ERROR_GEN_FAILURE, 0, 1);
+    IoctlFault unreadable(TCGETS2, EIO, 0, 1);
     EXPECT_FALSE(SerialSetHandshake(spi, 7));
     EXPECT_EQ(spi->dwLastError, ERROR_GEN_FAILURE);
 }
 
 // Every read-modify-write call writes nothing when the read fails.
 TEST_F(SerialConfig, FailedReadWritesNothing) {
-    struct Row {
-        PlatformCall read;
-        std::function<BOOL()> call;
-    };
-    std::vector<Row> rows = {
-        {PC_GetCommState, [&] { return SerialSetBaudrate(spi, 300); }},
-        {PC_GetCommState, [&] { return SerialSetFormat(spi, ODDPARITY, 7, TWOSTOPBITS); }},
-        {PC_GetCommState, [&] { return SerialSetHandshake(spi, 1); }},
-        {PC_GetCommTimeouts, [&] { return SerialSetReadTimeouts(spi, 1, 2, 3); }},
-        {PC_GetCommTimeouts, [&] { return SerialSetWriteTimeouts(spi, 4, 5); }},
+    std::vector<std::function<BOOL()>> calls = {
+        [&] { return SerialSetBaudrate(spi, 300); },
+        [&] { return SerialSetFormat(spi, ODDPARITY, 7, TWOSTOPBITS); },
+        [&] { return SerialSetHandshake(spi, 1); },
     };
     DCB before = state();
-    for (Row& row : rows) {
-        platform_fault_set(row.read, ERROR_INVALID_HANDLE, 0, 1);
-        platform_fault_set(PC_SetCommState, ERROR_GEN_FAILURE, 0, -1);
-        platform_fault_set(PC_SetCommTimeouts, ERROR_GEN_FAILURE, 0, -1);
-        EXPECT_FALSE(row.call());
+    for (auto& call : calls) {
+        // Only the read fails: a write let through would succeed and show.
+        IoctlFault unreadable(TCGETS2, EBADF, 0, 1);
+        EXPECT_FALSE(call());
         EXPECT_EQ(spi->dwLastError, ERROR_INVALID_HANDLE);
-        platform_fault_clear_all();
     }
     DCB after = state();
     EXPECT_EQ(after.BaudRate, before.BaudRate);
     EXPECT_EQ(after.Parity, before.Parity);
-    COMMTIMEOUTS t = {};
-    GetCommTimeouts(spi->hComm, &t);
-    EXPECT_EQ(t.ReadIntervalTimeout, 0xFFFFFFFFu);
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(after.ByteSize, before.ByteSize);
+    EXPECT_EQ(after.fRtsControl, before.fRtsControl);
 }
 
 TEST_F(SerialConfig, TimeoutsKeepTheOtherDirection) {
@@ -156,10 +146,9 @@ TEST_F(SerialConfig, TimeoutsKeepTheOtherDirection) {
 }
 
 TEST_F(SerialConfig, RefusedCallKeepsItsCode) {
-    platform_fault_set(PC_SetupComm, ERROR_INVALID_PARAMETER, 0, 1);
-    EXPECT_FALSE(SerialSetQueues(spi, 1000, 1000));
+    EXPECT_FALSE(SerialSetMask(spi, 0x80000000));  // no such event
     EXPECT_EQ(spi->dwLastError, ERROR_INVALID_PARAMETER);
-    EXPECT_TRUE(SerialSetQueues(spi, 1000, 1000));
+    EXPECT_TRUE(SerialSetMask(spi, EV_RXCHAR));
     EXPECT_EQ(spi->dwLastError, 0u);
 }
 
@@ -177,8 +166,7 @@ TEST_P(EscapeGuard, LineUnderHandshakeIsRefusedQuietly) {
     DCB dcb = state();
     dcb.fDtrControl = row.dtr_control;
     ASSERT_TRUE(SetCommState(spi->hComm, &dcb));
-    // Were the escape let through, it would fail with this code.
-    platform_fault_set(PC_EscapeCommFunction, ERROR_GEN_FAILURE, 0, -1);
+    // Were the escape let through, the port would refuse it with a code.
     EXPECT_FALSE(SerialEscape(spi, row.function));
     EXPECT_EQ(spi->dwLastError, 0u);
 }
@@ -190,14 +178,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, EscapeGuard,
                                          EscapeRow{0, DTR_CONTROL_HANDSHAKE, CLRDTR}));
 
 TEST_F(SerialConfig, EscapeOnFreeLineReachesTheDriver) {
-    platform_fault_set(PC_EscapeCommFunction, ERROR_GEN_FAILURE, 0, 1);
+    IoctlFault set_line(TIOCMBIS, EIO, 0, 1);
     EXPECT_FALSE(SerialEscape(spi, SETRTS));
+    EXPECT_EQ(set_line.fired(), 1);
     EXPECT_EQ(spi->dwLastError, ERROR_GEN_FAILURE);
 }
 
 TEST_F(SerialConfig, EscapeNeverActsOnUnreadSettings) {
-    platform_fault_set(PC_GetCommState, ERROR_INVALID_HANDLE, 0, 1);
-    platform_fault_set(PC_EscapeCommFunction, ERROR_GEN_FAILURE, 0, -1);
+    // Were the escape let through, its refusal would overwrite the code.
+    IoctlFault unreadable(TCGETS2, EBADF, 0, 1);
     EXPECT_FALSE(SerialEscape(spi, SETDTR));
     EXPECT_EQ(spi->dwLastError, ERROR_INVALID_HANDLE);
 }
@@ -221,9 +210,10 @@ TEST_F(SerialConfig, StoppingWithoutReaderReturnsZeroAtOnce) {
 }
 
 TEST_F(SerialConfig, ReadOfEmptyQueueWithoutWholeDoesNotRead) {
-    platform_fault_set(PC_ReadFile, ERROR_GEN_FAILURE, 0, 1);
+    TtyFault<&PlatformSyscalls::read> failing_read(EIO, 0, 1);
     uint8_t buf[10];
     EXPECT_EQ(SerialRead(spi, buf, 10, 0), 0);
+    EXPECT_EQ(failing_read.fired(), 0);
     EXPECT_NE(spi->dwLastError, ERROR_GEN_FAILURE);
 }
 
@@ -248,32 +238,41 @@ TEST(SerialOpen, SecondOpenOfSamePortFails) {
 
 struct FatalRow {
     const char* name;
-    PlatformCall call;
-    int skip;
+    std::function<void()> arm_and_open;  // opens COM6 with its fault armed
     const char* report;
 };
+
+// The port's record is the first allocation, the serial record the second,
+// then the three events.
+template <int Skip>
+void open_with_calloc_failing() {
+    CallFault<&PlatformSyscalls::calloc> fault(Skip);
+    SerialOpen(6);
+}
 
 class SerialFatal : public testing::TestWithParam<FatalRow> {};
 
 TEST_P(SerialFatal, StopsWithReport) {
     const FatalRow& row = GetParam();
     PtyLine line(6);
-    auto run = [&] {
-        platform_fault_set(row.call, ERROR_NOT_ENOUGH_MEMORY, row.skip, 1);
-        SerialPortInfo* port = SerialOpen(6);
-        if (port) SerialStartCommThread(port, idle_routine, nullptr);
-    };
-    EXPECT_EXIT(run(), testing::ExitedWithCode(1), row.report);
+    EXPECT_EXIT(row.arm_and_open(), testing::ExitedWithCode(1), row.report);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Resources, SerialFatal,
     testing::Values(
-        FatalRow{"record", PC_Calloc, 0, "'spi && \"Fatal Error: Out of memory!\"': serial_open.cpp"},
-        FatalRow{"first_event", PC_CreateEventA, 0,
+        FatalRow{"record", open_with_calloc_failing<1>,
+                 "'spi && \"Fatal Error: Out of memory!\"': serial_open.cpp"},
+        FatalRow{"first_event", open_with_calloc_failing<2>,
                  "'spi->olRead.hEvent && spi->olWrite.hEvent && spi->olWait.hEvent'"},
-        FatalRow{"last_event", PC_CreateEventA, 2, "spi->olWait.hEvent'"},
-        FatalRow{"thread", PC_CreateThread, 0, "'spi->hThread': serial_thread.cpp"}),
+        FatalRow{"last_event", open_with_calloc_failing<4>, "spi->olWait.hEvent'"},
+        FatalRow{"thread",
+                 [] {
+                     SerialPortInfo* port = SerialOpen(6);
+                     CallFault<&PlatformSyscalls::pthread_create> fault;
+                     if (port) SerialStartCommThread(port, idle_routine, nullptr);
+                 },
+                 "'spi->hThread': serial_thread.cpp"}),
     [](const testing::TestParamInfo<FatalRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,16 +1,18 @@
 // The port layer over a real pseudo-terminal: bytes, the reader, time-outs,
 // faults in transfers and event waits, and what a thousand cycles leave.
+#include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/ioctl.h>
 
 #include <chrono>
 #include <numeric>
 #include <vector>
 
-#include "platform/posix/testing.h"
 #include "serial/serial.h"
 #include "tests/support/process_counts.h"
 #include "tests/support/pty_line.h"
+#include "tests/support/syscall_faults.h"
 #include "tivlink/connection.h"
 
 namespace {
@@ -31,10 +33,7 @@ class SerialLine : public testing::Test {
         spi = SerialOpen(line.comnr);
         ASSERT_NE(spi, nullptr);
     }
-    void TearDown() override {
-        platform_fault_clear_all();
-        SerialClose(spi);
-    }
+    void TearDown() override { SerialClose(spi); }
     DWORD queued() {
         COMSTAT stat = {};
         DWORD errors = 0;
@@ -93,7 +92,7 @@ TEST_F(SerialLine, ReaderDrainsBurstsAndStopsPromptly) {
         line.write(Bytes(1000 + 37 * burst, (uint8_t)burst));
         EXPECT_TRUE(wait_queued(0, 2000ms)) << "burst " << burst << " left " << queued();
     }
-    // Writes wake the reader too (transmit queue empty); it must survive them.
+    // Writes between bursts must not disturb it.
     Bytes frame(64, 0x42);
     EXPECT_EQ(SerialWrite(spi, frame.data(), 64), 64);
     line.write(Bytes(300, 1));
@@ -108,17 +107,18 @@ TEST_F(SerialLine, ReaderTakesAtMostAHundredBytesPerWakeUp) {
     line.write(Bytes(1000, 0x33));
     ASSERT_TRUE(wait_queued(1000, 2000ms));
     // The second wait cannot be armed, so the reader wakes once and ends.
-    platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 1, -1);
+    // Input counts: the first wait, the read's, then the second wait.
+    IoctlFault second_wait(FIONREAD, EIO, 2, 1);
     ASSERT_TRUE(SerialSetMask(spi, 0x01FF));
     ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
     EXPECT_EQ(reader_exit_code(), 0u);
+    EXPECT_EQ(second_wait.fired(), 1);
     EXPECT_EQ(queued(), 900u);
     SerialStopCommThread(spi);
 }
 
 TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
-    // What a runtime without modem-line events does: the wait is refused.
-    platform_fault_set(PC_WaitCommEvent, ERROR_NOT_SUPPORTED, 0, -1);
+    IoctlFault no_wait(FIONREAD, EIO);
     ASSERT_TRUE(SerialStartCommThread(spi, CommReader, spi));
     EXPECT_EQ(reader_exit_code(), 0u);
     auto start = Clock::now();
@@ -128,14 +128,11 @@ TEST_F(SerialLine, ReaderEndsWhenItsWaitCannotBeArmed) {
 
 TEST_F(SerialLine, FailedEventWaitEndsReaderAndRearms) {
     ASSERT_TRUE(SerialWaitEvent(spi));
-    line.write({0x01});
-    ASSERT_EQ(WaitForSingleObject(spi->olWait.hEvent, 2000), WAIT_OBJECT_0);
-    uint8_t byte;
-    ASSERT_EQ(SerialRead(spi, &byte, 1, 0), 1);
-    // The completed wait is reported as failed: the reader must end, and a
-    // fresh wait is armed on the now empty line.
-    platform_fault_set(PC_GetOverlappedResult, ERROR_GEN_FAILURE, 0, 1);
+    // The pending wait fails where it is collected: the reader must end,
+    // and a fresh wait is armed on the empty line.
+    IoctlFault failing_wait(FIONREAD, EIO, 0, 1);
     EXPECT_EQ(SerialGetEvent(spi, 1), 0u);
+    EXPECT_EQ(failing_wait.fired(), 1);
     // Re-armed: a pending wait again, completed by the mask change below.
     EXPECT_EQ(spi->dwLastError, ERROR_IO_PENDING);
     SetCommMask(spi->hComm, 0);
@@ -151,45 +148,24 @@ TEST_F(SerialLine, IncompleteEventWaitIsNotRearmed) {
     EXPECT_EQ(SerialGetEvent(spi, 1) & EV_RXCHAR, EV_RXCHAR);
 }
 
-struct TransferFault {
-    const char* name;
-    PlatformCall call;
-    DWORD code;
-    int times;
-};
-
-class SerialTransferFault : public SerialLine, public testing::WithParamInterface<TransferFault> {};
-
-TEST_P(SerialTransferFault, PendingAndIncompleteStillDeliverEverything) {
-    const TransferFault& f = GetParam();
-    platform_fault_set(f.call, f.code, 0, f.times);
-    Bytes sent = all_byte_values();
-    EXPECT_EQ(SerialWrite(spi, sent.data(), 256), 256);
-    EXPECT_EQ(line.read(256, 2000ms), sent);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, SerialTransferFault,
-    testing::Values(TransferFault{"forced_pending", PC_WriteFile, ERROR_IO_PENDING, 1},
-                    TransferFault{"incomplete_thrice", PC_GetOverlappedResult, ERROR_IO_INCOMPLETE, 3}),
-    [](const testing::TestParamInfo<TransferFault>& info) { return std::string(info.param.name); });
-
 TEST_F(SerialLine, FailedWriteReturnsNothingAndKeepsCode) {
-    platform_fault_set(PC_WriteFile, ERROR_GEN_FAILURE, 0, 1);
+    TtyFault<&PlatformSyscalls::write> failing_write(EIO, 0, 1);
     Bytes sent(10, 1);
     EXPECT_EQ(SerialWrite(spi, sent.data(), 10), 0);
     EXPECT_EQ(spi->dwLastError, ERROR_GEN_FAILURE);
     EXPECT_EQ(SerialWrite(spi, sent.data(), 10), 10);
 }
 
-TEST_F(SerialLine, FailedPendingReadReturnsCountSoFar) {
+TEST_F(SerialLine, FailedReadReturnsNothingAndKeepsCode) {
     line.write(Bytes(20, 9));
     ASSERT_TRUE(wait_queued(20, 2000ms));
-    platform_fault_set(PC_ReadFile, ERROR_IO_PENDING, 0, 1);
-    platform_fault_set(PC_GetOverlappedResult, ERROR_OPERATION_ABORTED, 0, 1);
     uint8_t buf[20];
-    EXPECT_EQ(SerialRead(spi, buf, 20, 0), 0);
-    EXPECT_EQ(spi->dwLastError, ERROR_OPERATION_ABORTED);
+    {
+        TtyFault<&PlatformSyscalls::read> failing_read(EIO, 0, 1);
+        EXPECT_EQ(SerialRead(spi, buf, 20, 0), 0);
+        EXPECT_EQ(spi->dwLastError, ERROR_GEN_FAILURE);
+    }
+    EXPECT_EQ(SerialRead(spi, buf, 20, 0), 20);
 }
 
 TEST_F(SerialLine, StalledLineCutsWriteShortAfterOneSecond) {
