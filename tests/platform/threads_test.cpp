@@ -1,5 +1,7 @@
-// Threads: the exit code while running and after, and waiting on one.
+// Threads: the exit code while running and after, and waiting on one; and
+// Sleep, which the pauses rest on.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -56,7 +58,7 @@ TEST(Threads, PollingTheExitCodeWithSleepZeroSeesTheEnd) {
 
 TEST(Threads, StartFlagsAreNotSupported) {
     SetLastError(0);
-    EXPECT_EQ(CreateThread(nullptr, 0, gated_routine, nullptr, CREATE_SUSPENDED, nullptr), nullptr);
+    EXPECT_EQ(CreateThread(nullptr, 0, gated_routine, nullptr, 0x4 /* suspended */, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
@@ -76,4 +78,30 @@ TEST(Threads, NothingLeftWhetherTheHandleIsClosedBeforeOrAfterTheEnd) {
         EXPECT_TRUE(CloseHandle(late));
     }
     EXPECT_EQ(settled_count(thread_count, threads), threads);
+}
+
+static void ignore_signal(int) {}
+
+// Pauses are never short, however often a signal interrupts them.
+TEST(Sleep, NeverReturnsEarlyEvenUnderSignals) {
+    struct sigaction action = {}, old = {};
+    action.sa_handler = ignore_signal;  // no SA_RESTART: the sleep sees EINTR
+    sigaction(SIGUSR1, &action, &old);
+    for (DWORD ms : {1u, 10u, 100u}) {
+        std::atomic<bool> done{false};
+        Clock::duration took{};
+        std::thread sleeper([&] {
+            auto start = Clock::now();
+            Sleep(ms);
+            took = Clock::now() - start;
+            done = true;
+        });
+        while (!done) {
+            pthread_kill(sleeper.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::microseconds(700));
+        }
+        sleeper.join();
+        EXPECT_GE(took, std::chrono::milliseconds(ms));
+    }
+    sigaction(SIGUSR1, &old, nullptr);
 }

@@ -41,12 +41,12 @@ TEST_F(StderrTest, ABoxIsOneWriteOfOneLine) {
                         {nullptr, nullptr, "Error: \n"}};
     for (const Row& row : rows) {
         stderr_writes.clear();
-        EXPECT_EQ(MessageBoxA(nullptr, row.text, row.caption, MB_OK | MB_ICONERROR), IDOK);
+        EXPECT_EQ(MessageBoxA(nullptr, row.text, row.caption, MB_ICONERROR), IDOK);
         ASSERT_EQ(stderr_writes.size(), 1u) << row.line;
         EXPECT_EQ(stderr_writes[0], row.line);
     }
     stderr_writes.clear();
-    MessageBoxA(nullptr, long_text.c_str(), "Cut", MB_OK);
+    MessageBoxA(nullptr, long_text.c_str(), "Cut", MB_ICONERROR);
     ASSERT_EQ(stderr_writes.size(), 1u);
     EXPECT_EQ(stderr_writes[0].back(), '\n');
     EXPECT_EQ(stderr_writes[0].find('\n'), stderr_writes[0].size() - 1);
