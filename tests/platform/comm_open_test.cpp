@@ -1,5 +1,4 @@
 // Port names, exclusive opening, stale handles, and closing under a wait.
-#include <asm/termbits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,14 +72,6 @@ TEST_F(PortTest, OpenFromAnotherProcessIsDenied) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST_F(PortTest, OpenPutsTheLineInRawMode) {
-    SlaveTermios t = pty.slave_termios();
-    EXPECT_EQ(t.lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(t.oflag & OPOST, 0u);
-    EXPECT_EQ(t.iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | PARMRK), 0u);
-    EXPECT_EQ(t.cflag & (CSIZE | PARENB), (unsigned)CS8);
 }
 
 static DWORD return_parameter(LPVOID parameter) { return (DWORD)(uintptr_t)parameter; }
