@@ -56,6 +56,7 @@ TEST_F(PortTest, StalledWriteCompletesShortAtItsTimeoutAndTheNextStartsClean) {
     long took = ms_since(start);
     EXPECT_GE(took, 1000);
     EXPECT_LT(took, 1500);
+    RecordProperty("write_timeout_ms", (int)took);
     EXPECT_GT(n, 0u);
     EXPECT_LT(n, first.size());
     // Exactly the reported bytes went out, and nothing of the rest follows.
