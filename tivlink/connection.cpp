@@ -60,6 +60,8 @@ int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data
     tiv_pause_run_end();
     if (!spi) {
         MessageBeep(0xFFFFFFFF);
+        // A setup sequence keeps its pauses with no connection too.
+        if (pause) tiv_pause(pause);
         return frame_failed();
     }
     AcquireSRWLockExclusive(&frame_lock);
