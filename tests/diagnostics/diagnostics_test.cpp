@@ -5,19 +5,9 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.h"
-#include "platform/posix/testing.h"
+#include "tests/support/stderr_capture.h"
 
 namespace {
-
-struct Box {
-    std::string caption, text;
-    unsigned type;
-};
-std::vector<Box> boxes;
-
-void capture(const char* caption, const char* text, UINT type) {
-    boxes.push_back({caption, text, type});
-}
 
 std::string executable_path() {
     char path[4096];
@@ -27,33 +17,29 @@ std::string executable_path() {
 
 class MsgErrorTest : public testing::Test {
   protected:
-    void SetUp() override {
-        boxes.clear();
-        platform_set_box_hook(capture);
-    }
-    void TearDown() override { platform_set_box_hook(nullptr); }
+    StderrCapture capture;
 };
 
 TEST_F(MsgErrorTest, FormatsBodyAndTitlesWithExecutable) {
     MsgError("Can't open COM%d at %d Bd.", 3, 9600);
+    std::vector<CapturedBox> boxes = capture.boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Can't open COM3 at 9600 Bd.");
     EXPECT_EQ(boxes[0].caption, "Error: " + executable_path());
-    EXPECT_EQ(boxes[0].type, 0x10u);
 }
 
 TEST_F(MsgErrorTest, LongTextIsCutToMessageArea) {
     std::string path(5000, 'p');
     MsgError("Can't open file '%s'", path.c_str());
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text.size(), 251u);
-    EXPECT_EQ(boxes[0].text, "Can't open file '" + std::string(251 - 17, 'p'));
+    std::vector<std::string> texts = capture.texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].size(), 251u);
+    EXPECT_EQ(texts[0], "Can't open file '" + std::string(251 - 17, 'p'));
 }
 
 TEST_F(MsgErrorTest, HexAndDecimalConversions) {
     MsgError("Transfer Error, Code: %x, %d)", 15, 2);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Transfer Error, Code: f, 2)");
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"Transfer Error, Code: f, 2)"});
 }
 
 int evaluations;

@@ -50,7 +50,7 @@ TEST_P(BadImageFile, IsRefusedWithItsBoxAndNothingIsSent) {
     const BadFileRow& row = GetParam();
     std::string path = row.make(dir);
     EXPECT_EQ(load_e2_file(path.c_str()), -1);
-    EXPECT_EQ(captured().boxes, std::vector<std::string>{row.box(path)});
+    EXPECT_EQ(captured().texts(), std::vector<std::string>{row.box(path)});
     EXPECT_TRUE(bus.wait_idle(100ms, 2s));
     EXPECT_EQ(bus.stats().bytes_received, 0u);
     EXPECT_TRUE(bus.log().empty());

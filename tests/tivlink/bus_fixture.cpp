@@ -2,18 +2,12 @@
 
 namespace bus_test {
 
-Captured& captured() {
-    static Captured c;
-    return c;
-}
+static std::optional<StderrCapture> capture;
 
-static void on_box(const char*, const char* text, UINT) { captured().boxes.push_back(text); }
-static void on_beep(UINT) { captured().beeps++; }
+StderrCapture& captured() { return capture.value(); }
 
 void BusTest::SetUp() {
-    captured() = Captured{};
-    platform_set_box_hook(on_box);
-    platform_set_beep_hook(on_beep);
+    capture.emplace();
     bus.devices().add_device(kDeviceA, kGroupAB);
     bus.devices().add_device(kDeviceB, kGroupAB);
     bus.devices().add_device(kDeviceC, kGroupC);
@@ -23,9 +17,7 @@ void BusTest::SetUp() {
 
 void BusTest::TearDown() {
     exit_tiv3();
-    platform_fault_clear_all();
-    platform_set_box_hook(nullptr);
-    platform_set_beep_hook(nullptr);
+    capture.reset();
 }
 
 std::vector<tivsim::DecodedFrame> BusTest::frames(size_t n) {

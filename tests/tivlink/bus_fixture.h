@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/posix/testing.h"
 #include "sim/sim_bus.h"
+#include "tests/support/stderr_capture.h"
 #include "tivlink.h"
 
 namespace bus_test {
@@ -25,11 +26,8 @@ inline constexpr uint8_t kGroupAB = 5;
 inline constexpr uint8_t kGroupC = 9;
 inline constexpr int kPort = 4;
 
-struct Captured {
-    std::vector<std::string> boxes;
-    int beeps = 0;
-};
-Captured& captured();
+// The boxes and beeps of the running test.
+StderrCapture& captured();
 
 class BusTest : public testing::Test {
   protected:

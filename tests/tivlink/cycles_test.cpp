@@ -44,7 +44,7 @@ class Cycles : public BusTest {
         size_t heap_after = heap_in_use();
         EXPECT_LE(heap_after, heap_half + kHeapSlack) << "second half grew the heap by " << heap_after - heap_half;
         EXPECT_LE(heap_after, heap_before + kHeapOnce) << "heap grew by " << heap_after - heap_before;
-        EXPECT_TRUE(captured().boxes.empty());
+        EXPECT_TRUE(captured().texts().empty());
         RecordProperty("runs", runs);
         RecordProperty("heap_growth", (int)((long)heap_after - (long)heap_before));
         RecordProperty("heap_growth_second_half", (int)((long)heap_after - (long)heap_half));

@@ -121,13 +121,13 @@ TEST_F(Download, BlocksOutsideTheLoaderLimitsSendNothing) {
                     Block{0xFFF0, 5000, "Transfer Error, Code: fff0, 5000)"},
                     Block{0xFFFFFFF0, 20, "Transfer Error, Code: fffffff0, 20)"}}) {
         SCOPED_TRACE(b.box);
-        captured().boxes.clear();
+        captured().clear();
         e2_adr = b.start;
         e2_len = b.len;
         __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
         EXPECT_EQ(tiv_thread_join(download(kDeviceC)), 1);
         EXPECT_EQ(e2_cmd, 0);
-        EXPECT_EQ(captured().boxes, std::vector<std::string>{b.box});
+        EXPECT_EQ(captured().texts(), std::vector<std::string>{b.box});
     }
     EXPECT_TRUE(bus.wait_idle(100ms, 2s));
     EXPECT_EQ(bus.stats().bytes_received, 0u);
@@ -141,7 +141,7 @@ TEST_F(Download, SecondDownloadIsRefusedAndTheFirstGoesOn) {
     void* second = download(kDeviceC);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(tiv_thread_join(second), 1);
-    EXPECT_EQ(captured().boxes, std::vector<std::string>{"Download refused: a download is already running."});
+    EXPECT_EQ(captured().texts(), std::vector<std::string>{"Download refused: a download is already running."});
     EXPECT_EQ(tiv_thread_join(first), 0);
     auto got = frames(8);
     ASSERT_EQ(got.size(), 8u);
@@ -164,7 +164,7 @@ TEST_F(Download, NextDownloadMayStartAsSoonAsTheFlagFalls) {
         }
     }
     for (void* worker : workers) EXPECT_EQ(tiv_thread_join(worker), 0);
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 // The frames of two senders never mix on the wire, whatever the host does.
@@ -182,7 +182,7 @@ TEST_F(Download, HostFramesDuringADownloadAllDecode) {
     auto got = frames(14 + sent);
     ASSERT_EQ(got.size(), 14 + sent);
     for (const auto& f : got) EXPECT_EQ(f.kind, tivsim::FrameKind::ok);
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 // A careless host closes or reopens while its download runs: the worker is
@@ -208,7 +208,7 @@ TEST_F(Download, InitOrExitDuringADownloadStopItAfterItsReset) {
             EXPECT_EQ(init_tiv3(kPort, 9600), 0);
         }
     }
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 TEST_F(Download, StalledLineFailsTheExitCodeAndClearsTheFlag) {
@@ -218,14 +218,14 @@ TEST_F(Download, StalledLineFailsTheExitCodeAndClearsTheFlag) {
     // Fill the line first so the download's frames cannot go out.
     Bytes big(990, 0x5A);
     for (int i = 0; i < 200 && tiv_frame_send(kGroupC, 0x7E, big.data(), 990) == 0; i++) {}
-    captured().boxes.clear();
+    captured().clear();
     __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
     void* worker = download(kGroupC);
     EXPECT_EQ(tiv_thread_join(worker), 1);
     EXPECT_EQ(e2_cmd, 0);
     EXPECT_EQ(e2_percent, 0);
-    ASSERT_EQ(captured().boxes.size(), 5u);
-    for (const auto& box : captured().boxes) EXPECT_EQ(box, "COM4 - Write Error!");
+    ASSERT_EQ(captured().texts().size(), 5u);
+    for (const auto& box : captured().texts()) EXPECT_EQ(box, "COM4 - Write Error!");
     bus.set_stalled(false);
 }
 

@@ -10,26 +10,23 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/posix/testing.h"
+#include "tests/support/stderr_capture.h"
 #include "tivlink.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<std::string> boxes;
-void capture(const char*, const char* text, UINT) { boxes.push_back(text); }
-
 class E2File : public testing::Test {
   protected:
     void SetUp() override {
-        boxes.clear();
-        platform_set_box_hook(capture);
+        capture.emplace();
         std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char& c : name)
             if (c == '/') c = '_';
@@ -41,7 +38,7 @@ class E2File : public testing::Test {
         e2_len = 77;
     }
     void TearDown() override {
-        platform_set_box_hook(nullptr);
+        capture.reset();
         std::string cmd = "rm -rf '" + dir + "'";
         EXPECT_EQ(system(cmd.c_str()), 0);
     }
@@ -54,8 +51,10 @@ class E2File : public testing::Test {
         fclose(f);
         return path;
     }
+    std::vector<std::string> boxes() const { return capture->texts(); }
     bool block_untouched() { return e2_adr == 0x1234 && e2_len == 77 && e2_data[0] == 0xEE; }
     std::string dir;
+    std::optional<StderrCapture> capture;
 };
 
 Bytes image(size_t len, uint32_t start) {
@@ -78,14 +77,14 @@ TEST_P(E2FileSize, SizeLimits) {
     int32_t result = load_e2_file(file(content).c_str());
     if (!row.box) {
         EXPECT_EQ(result, 0);
-        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(boxes().empty());
         EXPECT_EQ(e2_len, row.file_size - 4);
         EXPECT_EQ(e2_adr, 16u);
         EXPECT_EQ(Bytes(e2_data, e2_data + e2_len), Bytes(content.begin(), content.end() - 4));
     } else {
         EXPECT_EQ(result, -1);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0], row.box);
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(boxes()[0], row.box);
         // A size refusal leaves the block alone; a range refusal keeps the file.
         if (std::string(row.box).rfind("Illegal", 0) == 0) {
             EXPECT_TRUE(block_untouched());
@@ -119,10 +118,10 @@ TEST_P(E2FileStart, AddressLimitsKeepWhatWasRead) {
     Bytes content = image(row.image_len, row.start);
     EXPECT_EQ(load_e2_file(file(content).c_str()), row.box ? -1 : 0);
     if (row.box) {
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0], row.box);
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(boxes()[0], row.box);
     } else {
-        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(boxes().empty());
     }
     // Refused for its range or not, the block holds the file's values.
     EXPECT_EQ(e2_adr, row.start);
@@ -145,17 +144,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(E2File, MissingFile) {
     std::string path = dir + "/missing.bin";
     EXPECT_EQ(load_e2_file(path.c_str()), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Can't open file '" + path + "'");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Can't open file '" + path + "'");
     EXPECT_TRUE(block_untouched());
 }
 
 TEST_F(E2File, VeryLongPathIsCutInTheBox) {
     std::string path = dir + "/" + std::string(5000, 'n');
     EXPECT_EQ(load_e2_file(path.c_str()), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].size(), 251u);
-    EXPECT_EQ(boxes[0], ("Can't open file '" + path).substr(0, 251));
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].size(), 251u);
+    EXPECT_EQ(boxes()[0], ("Can't open file '" + path).substr(0, 251));
     EXPECT_TRUE(block_untouched());
 }
 
@@ -163,8 +162,8 @@ TEST_F(E2File, VeryLargeFile) {
     std::string path = file({}, "large.bin");
     ASSERT_EQ(truncate(path.c_str(), 5'000'000'000LL), 0);
     EXPECT_EQ(load_e2_file(path.c_str()), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Illegal File Size 2147483647 Bytes");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Illegal File Size 2147483647 Bytes");
     EXPECT_TRUE(block_untouched());
 }
 
@@ -172,15 +171,15 @@ TEST_F(E2File, VeryLargeFile) {
 // its size depends on the file system, so they are refused when opened.
 TEST_F(E2File, DirectoryIsRefused) {
     EXPECT_EQ(load_e2_file(dir.c_str()), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Can't open file '" + dir + "'");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Can't open file '" + dir + "'");
     EXPECT_TRUE(block_untouched());
 }
 
 TEST_F(E2File, DeviceIsRefused) {
     EXPECT_EQ(load_e2_file("/dev/null"), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Can't open file '/dev/null'");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Can't open file '/dev/null'");
     EXPECT_TRUE(block_untouched());
 }
 
@@ -204,8 +203,8 @@ TEST_F(E2File, PipeWithoutWriterIsRefusedAtOnce) {
     }
     ASSERT_FALSE(hung) << "the loader waited for a writer";
     EXPECT_EQ(result, -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Can't open file '" + path + "'");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Can't open file '" + path + "'");
     EXPECT_TRUE(block_untouched());
 }
 
@@ -231,13 +230,13 @@ TEST_F(E2File, FileShrunkUnderTheLoaderIsRefused) {
         memset(e2_data, 0xEE, sizeof e2_data);
         e2_adr = 0x1234;
         e2_len = 77;
-        boxes.clear();
+        capture->clear();
         if (load_e2_file(path.c_str()) == 0) continue;
-        ASSERT_EQ(boxes.size(), 1u);
-        if (boxes[0] == "Illegal File Size 3 Bytes") {
+        ASSERT_EQ(boxes().size(), 1u);
+        if (boxes()[0] == "Illegal File Size 3 Bytes") {
             EXPECT_TRUE(block_untouched());
-        } else if (boxes[0].rfind("Transfer Error", 0) != 0) {
-            EXPECT_EQ(boxes[0], "Can't read file '" + path + "'");
+        } else if (boxes()[0].rfind("Transfer Error", 0) != 0) {
+            EXPECT_EQ(boxes()[0], "Can't read file '" + path + "'");
             EXPECT_TRUE(block_untouched());
             short_reads++;
         }
@@ -267,7 +266,7 @@ TEST_F(E2File, UnreadableFile) {
     std::string path = file(image(4, 16), "unreadable.bin");
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     ASSERT_EQ(chmod(dir.c_str(), 0711), 0);  // the child may pass through
-    platform_set_box_hook(nullptr);  // the child's box goes to its standard error
+    capture.reset();  // the child's box goes to its standard error
     EXPECT_EXIT(load_as_nobody(path.c_str()), testing::ExitedWithCode(0),
                 ": Can't open file '" + regex_quoted(path) + "'\ntivlink: '" + regex_quoted(path) +
                     "': Permission denied\nresult -1\n");

@@ -53,7 +53,7 @@ TEST_F(BusFaults, LineStallingMidDownloadReportsEachLostFrameAndEndsTheWorker) {
     // How much the stalled line holds: frames go out until one is cut short.
     bus.set_stalled(true);
     size_t capacity = fill_line(SIZE_MAX, 990);
-    ASSERT_EQ(captured().boxes.size(), 1u);
+    ASSERT_EQ(captured().texts().size(), 1u);
     bus.set_stalled(false);
     ASSERT_TRUE(bus.wait_idle(200ms, 10s));
 
@@ -62,7 +62,7 @@ TEST_F(BusFaults, LineStallingMidDownloadReportsEachLostFrameAndEndsTheWorker) {
     bus.set_stalled(true);
     ASSERT_GE(fill_line(capacity - kRoom, 990), capacity - kRoom);
     bus.clear_log();
-    captured().boxes.clear();
+    captured().clear();
     constexpr uint32_t kImage = 6;
     fill_image(kImage);
     __atomic_store_n(&e2_cmd, 1, __ATOMIC_SEQ_CST);
@@ -75,7 +75,7 @@ TEST_F(BusFaults, LineStallingMidDownloadReportsEachLostFrameAndEndsTheWorker) {
     EXPECT_EQ(__atomic_load_n(&e2_cmd, __ATOMIC_SEQ_CST), 0);
     EXPECT_EQ(__atomic_load_n(&e2_percent, __ATOMIC_SEQ_CST), 0);
 
-    const std::vector<std::string> boxes = captured().boxes;
+    const std::vector<std::string> boxes = captured().texts();
     for (const auto& box : boxes) EXPECT_EQ(box, kWriteError);
     EXPECT_GE(boxes.size(), 1u);
     EXPECT_LT(took, std::chrono::milliseconds(boxes.size() * (kWriteTimeoutMs + 300) + 2000));
@@ -95,11 +95,11 @@ TEST_F(BusFaults, LineStallingMidDownloadReportsEachLostFrameAndEndsTheWorker) {
 
     // The connection survives: the next frame goes out whole.
     bus.clear_log();
-    captured().boxes.clear();
+    captured().clear();
     EXPECT_EQ(xd_reset(kGroupC), 0);
     ASSERT_TRUE(bus.wait_frames(1, 5s));
     EXPECT_EQ(bus.frames().back().kind, tivsim::FrameKind::ok);
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 struct UnpluggedRow {
@@ -124,8 +124,8 @@ TEST_P(Unplugged, EverySendReportsAndCloseAndReopenWork) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(row.call(), row.result);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-    EXPECT_EQ(captured().boxes, std::vector<std::string>(row.frames, kWriteError));
-    EXPECT_EQ(captured().beeps, 0);
+    EXPECT_EQ(captured().texts(), std::vector<std::string>(row.frames, kWriteError));
+    EXPECT_EQ(captured().beeps(), 0);
 
     // The lost line leaves nothing spinning.
     double cpu_before = process_cpu_ms();
@@ -138,12 +138,12 @@ TEST_P(Unplugged, EverySendReportsAndCloseAndReopenWork) {
     bus.replug();
     EXPECT_TRUE(Resources::settle_to(before)) << Resources::now().describe_against(before);
     bus.clear_log();
-    captured().boxes.clear();
+    captured().clear();
     ASSERT_EQ(init_tiv3(kPort, 115200), 0);
     EXPECT_EQ(set_rgbx(kDeviceA, 0x0A0B0C0D), 0);
     ASSERT_TRUE(bus.wait_frames(3, 5s));
     EXPECT_EQ(device(kDeviceA).channels, (tivsim::Colour{0x0A, 0x0B, 0x0C, 0x0D}));
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 int32_t download_to_lost_line() {
@@ -238,7 +238,7 @@ TEST_F(BusFaults, FloodAtLineRateLeavesFramesAndPausesUnchanged) {
     size_t within = std::count_if(gaps.begin(), gaps.end(), [&](double gap) {
         return gap >= kPauseMs - kDeliveryJitterMs && gap < kPauseMs + kSlackMs;
     });
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
     RecordProperty("frames", (int)got.size());
     RecordProperty("flood_bytes", (int)stats.bytes_sent);
     RecordProperty("deepest_receive_queue", (int)deepest_queue);

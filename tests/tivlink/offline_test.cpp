@@ -2,15 +2,17 @@
 // can provoke: no bus is needed to see either.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "platform/posix/testing.h"
 #include "sim/frame_decoder.h"
 #include "tests/support/pty_line.h"
+#include "tests/support/stderr_capture.h"
+#include "tests/support/syscall_swap.h"
 #include "serial/serial.h"
 #include "tivlink.h"
 #include "tivlink/random.h"
@@ -24,26 +26,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-int beeps;
-std::vector<std::string> boxes;
-void count_beep(UINT type) {
-    EXPECT_EQ(type, 0xFFFFFFFFu);
-    beeps++;
-}
-void capture(const char*, const char* text, UINT) { boxes.push_back(text); }
-
 class Offline : public testing::Test {
   protected:
-    void SetUp() override {
-        beeps = 0;
-        boxes.clear();
-        platform_set_beep_hook(count_beep);
-        platform_set_box_hook(capture);
-    }
-    void TearDown() override {
-        platform_set_beep_hook(nullptr);
-        platform_set_box_hook(nullptr);
-    }
+    std::vector<std::string> boxes() const { return capture.texts(); }
+    int beeps() const { return capture.beeps(); }
+    StderrCapture capture;
 };
 
 struct OfflineRow {
@@ -59,9 +46,9 @@ TEST_P(OfflineSend, EachFrameBeepsCountsAsFailedAndNoBoxShows) {
     const OfflineRow& row = GetParam();
     uint32_t failed_before = tiv_failed_frames();
     EXPECT_EQ(row.call(), row.result);
-    EXPECT_EQ(beeps, row.frames);
+    EXPECT_EQ(beeps(), row.frames);
     EXPECT_EQ(tiv_failed_frames() - failed_before, (uint32_t)row.frames);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(boxes().empty());
 }
 
 const uint8_t payload[3] = {1, 2, 3};
@@ -129,14 +116,14 @@ TEST_F(Offline, ExitWithoutConnectionStillPauses) {
 TEST_F(Offline, OpenOfMissingPortReportsAndStaysClosed) {
     setenv("TIVLINK_COM3", "/nonexistent/tty", 1);
     EXPECT_EQ(init_tiv3(3, 0), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Can't open COM3 at 9600 Bd.");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0], "Can't open COM3 at 9600 Bd.");
     EXPECT_EQ(init_tiv3(3, -5), -1);
-    EXPECT_EQ(boxes.back(), "Can't open COM3 at 9600 Bd.");
+    EXPECT_EQ(boxes().back(), "Can't open COM3 at 9600 Bd.");
     EXPECT_EQ(init_tiv3(3, 19200), -1);
-    EXPECT_EQ(boxes.back(), "Can't open COM3 at 19200 Bd.");
+    EXPECT_EQ(boxes().back(), "Can't open COM3 at 19200 Bd.");
     EXPECT_EQ(tiv_frame_send(1, 0xFE, nullptr, 0), -1);
-    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(beeps(), 1);
     unsetenv("TIVLINK_COM3");
 }
 
@@ -197,7 +184,7 @@ TEST_F(Offline, DownloadWithoutConnectionFailsItsExitCode) {
     void* worker = download(0x10000);
     ASSERT_NE(worker, nullptr);
     EXPECT_EQ(tiv_thread_join(worker), 1);
-    EXPECT_EQ(beeps, 4);  // begin, two bytes, reset
+    EXPECT_EQ(beeps(), 4);  // begin, two bytes, reset
     EXPECT_EQ(e2_cmd, 0);
     EXPECT_EQ(e2_percent, 0);
 }
@@ -324,19 +311,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LineFatalRow>& info) { return std::string(info.param.name); });
 
 TEST(FatalStopDeathTest, AcceptedBoundariesDoNotStop) {
-    platform_set_beep_hook([](UINT) {});
+    StderrCapture quiet;
     EXPECT_EQ(set_serial(1, 0xFFFFFF), 0xFFFFFF);
     EXPECT_EQ(set_serial(1, 0x10000), 0x10000);
     EXPECT_EQ(set_group(1, 255), 0);
     EXPECT_EQ(xd_prog(1, 0), -1);
     EXPECT_EQ(xd_prog(1, 7), -1);
-    platform_set_beep_hook(nullptr);
 }
 
 TEST(DownloadDeathTest, ThreadThatCannotBeCreatedEndsProcessThroughExit) {
     auto run = [] {
         atexit([] { fprintf(stderr, "exit handlers ran\n"); });
-        platform_fault_set(PC_CreateThread, ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+        SyscallSwap<&PlatformSyscalls::pthread_create> refuse(
+            [](pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; });
         download(0x10000);
     };
     EXPECT_EXIT(run(), testing::ExitedWithCode(255),

@@ -58,8 +58,8 @@ TEST_P(Operations, FramesAndPauses) {
     }
     EXPECT_GE(took, total_pause - 0.5);
     EXPECT_LT(took, total_pause + kSlackMs * 2);
-    EXPECT_TRUE(captured().boxes.empty());
-    EXPECT_EQ(captured().beeps, 0);
+    EXPECT_TRUE(captured().texts().empty());
+    EXPECT_EQ(captured().beeps(), 0);
 }
 
 const Bytes kColour = {0x11, 0x22, 0x33, 0x44};
@@ -159,7 +159,7 @@ TEST_F(Connection, SecondInitReplacesTheConnection) {
     EXPECT_EQ(init_tiv3(kPort, 9600), 0);
     EXPECT_EQ(xd_reset(kGroupC), 0);
     ASSERT_TRUE(bus.wait_frames(1, 5s));
-    EXPECT_TRUE(captured().boxes.empty());
+    EXPECT_TRUE(captured().texts().empty());
 }
 
 TEST_F(Connection, StalledLineReportsWriteError) {
@@ -172,8 +172,8 @@ TEST_F(Connection, StalledLineReportsWriteError) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(tiv_failed_frames() - failed_before, 1u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-    ASSERT_EQ(captured().boxes.size(), 1u);
-    EXPECT_EQ(captured().boxes[0], "COM4 - Write Error!");
+    ASSERT_EQ(captured().texts().size(), 1u);
+    EXPECT_EQ(captured().texts()[0], "COM4 - Write Error!");
     // The connection stays open and the next frame starts from scratch.
     bus.set_stalled(false);
     ASSERT_TRUE(bus.wait_idle(200ms, 5s));
@@ -212,7 +212,7 @@ TEST_F(Connection, NoPauseWhereNoneIsDue) {
 TEST_F(Connection, ExitClosesSoSendsBeep) {
     exit_tiv3();
     EXPECT_EQ(xd_reset(kGroupC), -1);
-    EXPECT_EQ(captured().beeps, 1);
+    EXPECT_EQ(captured().beeps(), 1);
     EXPECT_EQ(init_tiv3(kPort, 0), 0);  // the port was released
 }
 

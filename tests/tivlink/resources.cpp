@@ -6,7 +6,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/posix/testing.h"
 #include "tests/support/process_counts.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -17,7 +16,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 namespace bus_test {
 
 Resources Resources::now() {
-    return Resources{open_fd_count(), thread_count(), platform_handle_records()};
+    return Resources{open_fd_count(), thread_count()};
 }
 
 bool Resources::settle_to(const Resources& before) {
@@ -29,8 +28,7 @@ bool Resources::settle_to(const Resources& before) {
 
 std::string Resources::describe_against(const Resources& before) const {
     return "fds " + std::to_string(before.fds) + " -> " + std::to_string(fds) + ", threads " +
-           std::to_string(before.threads) + " -> " + std::to_string(threads) + ", handle records " +
-           std::to_string(before.handle_records) + " -> " + std::to_string(handle_records);
+           std::to_string(before.threads) + " -> " + std::to_string(threads);
 }
 
 size_t heap_in_use() {
