@@ -8,22 +8,17 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/testing.h"
+#include "tests/support/stderr_capture.h"
 #include "tivlink.h"
 
 namespace {
 
 int file_fd = -1;
 std::string file_path;
-std::string box_text;
-int boxes;
-
-void record_box(const char*, const char* text, UINT) {
-    box_text = text;
-    boxes++;
-}
+StderrCapture* capture;
 
 constexpr uint8_t kUntouched = 0xEE;
 constexpr uint32_t kAdrBefore = 0xDEADBEEF, kLenBefore = 0xBEEF;
@@ -40,7 +35,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     file_fd = memfd_create("image", 0);
     if (file_fd < 0) abort();
     file_path = "/proc/self/fd/" + std::to_string(file_fd);
-    platform_set_box_hook(record_box);
+    static StderrCapture boxes;
+    capture = &boxes;
     return 0;
 }
 
@@ -50,13 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(e2_data, kUntouched, sizeof e2_data);
     e2_adr = kAdrBefore;
     e2_len = kLenBefore;
-    boxes = 0;
+    capture->clear();
 
     int32_t result = load_e2_file(file_path.c_str());
+    std::vector<std::string> boxes = capture->texts();
 
     if (size < 5 || size > 2048) {
-        FUZZ_CHECK(result == -1 && boxes == 1);
-        FUZZ_CHECK(box_text == format("Illegal File Size %ld Bytes", (long)size));
+        FUZZ_CHECK(result == -1);
+        FUZZ_CHECK(boxes == std::vector<std::string>{format("Illegal File Size %ld Bytes", (long)size)});
         FUZZ_CHECK(e2_adr == kAdrBefore && e2_len == kLenBefore && e2_data[0] == kUntouched);
         return 0;
     }
@@ -68,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = n; i < sizeof e2_data; i++) FUZZ_CHECK(e2_data[i] == kUntouched);
     bool in_range = start >= 16 && (uint64_t)start + n <= 2048;
     if (in_range) {
-        FUZZ_CHECK(result == 0 && boxes == 0);
+        FUZZ_CHECK(result == 0 && boxes.empty());
     } else {
-        FUZZ_CHECK(result == -1 && boxes == 1);
-        FUZZ_CHECK(box_text == format("Transfer Error, Code: %lx, %ld)", (long)start, (long)n));
+        FUZZ_CHECK(result == -1);
+        FUZZ_CHECK(boxes == std::vector<std::string>{format("Transfer Error, Code: %lx, %ld)", (long)start, (long)n)});
     }
     return 0;
 }

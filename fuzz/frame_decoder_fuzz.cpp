@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/testing.h"
 #include "sim/frame_decoder.h"
 #include "tivlink/frame.h"
 
@@ -16,7 +15,7 @@ using tivsim::DecodedFrame;
 using tivsim::FrameKind;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    platform_set_box_hook(fuzz_abort_on_box);
+    fuzz_abort_on_boxes();
     return 0;
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/testing.h"
 #include "sim/crc16_modbus.h"
 #include "sim/frame_decoder.h"
 #include "tivlink/frame.h"
@@ -34,7 +33,7 @@ size_t stuffed_length(const std::vector<uint8_t>& logical) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    platform_set_box_hook(fuzz_abort_on_box);
+    fuzz_abort_on_boxes();
     return 0;
 }
 

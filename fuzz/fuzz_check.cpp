@@ -1,6 +1,10 @@
 #include "fuzz/fuzz_check.h"
 
-void fuzz_abort_on_box(const char*, const char* text, unsigned) {
-    fprintf(stderr, "unexpected box: %s\n", text);
+#include "tests/support/stderr_capture.h"
+
+static void abort_on_box(const CapturedBox& box) {
+    fprintf(stderr, "unexpected box: %s\n", box.text.c_str());
     abort();
 }
+
+void fuzz_abort_on_boxes() { static StderrCapture capture(abort_on_box); }

@@ -13,6 +13,6 @@
         }                                                                                       \
     } while (0)
 
-// A box where none may appear (a fatal stop shows one before it ends the
-// process) is a finding too.
-void fuzz_abort_on_box(const char* caption, const char* text, unsigned type);
+// From this call on, a box (which a fatal stop shows before it ends the
+// process) is a finding too: the process aborts while the box is shown.
+void fuzz_abort_on_boxes();
