@@ -2,7 +2,8 @@
 
 #include <unistd.h>
 
-#include <cassert>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -62,7 +63,10 @@ StderrCapture::StderrCapture(void (*on_box)(const CapturedBox&))
     : write_(take_write), isatty_(stderr_is_terminal) {
     Taken& t = taken();
     std::lock_guard<std::mutex> hold(t.lock);
-    assert(!t.active && "one capture at a time");
+    if (t.active) {
+        fprintf(stderr, "StderrCapture: one capture at a time\n");
+        abort();
+    }
     t.boxes.clear();
     t.beeps = 0;
     t.active = true;
