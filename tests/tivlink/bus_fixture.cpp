@@ -1,5 +1,7 @@
 #include "tests/tivlink/bus_fixture.h"
 
+#include <optional>
+
 namespace bus_test {
 
 static std::optional<StderrCapture> capture;
