@@ -46,7 +46,5 @@ BOOL overlapped_outcome(const OVERLAPPED* ov, DWORD* transferred);
 void port_wait_complete(PortRecord* port, DWORD status, DWORD events);
 void port_wake(PortRecord* port);
 
-// Whether a DCB is in range and something Linux terminals can carry out,
-// and the DCB fields termios holds, over the ones kept with the handle.
+// Whether a DCB is in range and something Linux terminals can carry out.
 bool dcb_feasible(const DCB* dcb, bool pseudo_terminal);
-void dcb_take_line(DCB* dcb, const LineSettings* line, bool pseudo_terminal);

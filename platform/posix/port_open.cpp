@@ -98,8 +98,7 @@ static void port_defaults(PortRecord* port) {
     d->fRtsControl = RTS_CONTROL_ENABLE;
     d->ByteSize = 8;  // raw mode: 8N1
     port->pseudo_terminal = tty_is_pseudo_terminal(port->fd);
-    LineSettings line{};
-    if (tty_get_line(port->fd, &line) == 0) dcb_take_line(d, &line, port->pseudo_terminal);
+    tty_get_state(port->fd, d, port->pseudo_terminal);
     tty_change_modem_lines(port->fd, TTY_DTR | (d->fRtsControl == RTS_CONTROL_HANDSHAKE ? 0 : TTY_RTS), true);
 }
 

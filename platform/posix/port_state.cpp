@@ -7,20 +7,6 @@
 #include "platform/posix/errno_map.h"
 #include "platform/posix/port.h"
 
-void dcb_take_line(DCB* d, const LineSettings* line, bool pseudo_terminal) {
-    // Keep the rate as asked while the device runs at it (a UART may round).
-    if (!tty_baud_matches(d->BaudRate, line->baud)) d->BaudRate = line->baud;
-    if (!pseudo_terminal) {
-        d->ByteSize = line->byte_size;
-        d->Parity = line->parity;
-        d->StopBits = !line->two_stop_bits ? ONESTOPBIT : line->byte_size == 5 ? ONE5STOPBITS : TWOSTOPBITS;
-    }
-    d->fOutxCtsFlow = line->cts_rts;
-    if (line->cts_rts) d->fRtsControl = RTS_CONTROL_HANDSHAKE;
-    else if (d->fRtsControl == RTS_CONTROL_HANDSHAKE) d->fRtsControl = RTS_CONTROL_ENABLE;
-    d->fParity = line->check_parity;
-}
-
 // Refused everywhere: software flow control (the serial layer always turns
 // it off), DSR flow and sensitivity, CTS flow or RTS handshake alone
 // (CRTSCTS is both), null stripping, abort on error, an error replacement
@@ -41,13 +27,10 @@ bool dcb_feasible(const DCB* d, bool pseudo_terminal) {
 }
 
 static DWORD get_state(PortRecord* port, void* arg) {
-    LineSettings line;
-    int err = tty_get_line(port->fd, &line);
-    if (err) return win32_error_from_errno(err);
     DCB d = port->dcb;
-    dcb_take_line(&d, &line, port->pseudo_terminal);
-    *(DCB*)arg = d;
-    return ERROR_SUCCESS;
+    int err = tty_get_state(port->fd, &d, port->pseudo_terminal);
+    if (err == 0) *(DCB*)arg = d;
+    return win32_error_from_errno(err);
 }
 
 // DTR and RTS under control mode follow the DCB. Best effort: a
@@ -62,9 +45,7 @@ static void apply_control_lines(PortRecord* port, const DCB* d) {
 static DWORD set_state(PortRecord* port, void* arg) {
     const DCB* d = (const DCB*)arg;
     if (!dcb_feasible(d, port->pseudo_terminal)) return ERROR_INVALID_PARAMETER;
-    LineSettings line{d->BaudRate, d->ByteSize, d->Parity, d->StopBits != ONESTOPBIT, d->fOutxCtsFlow != 0,
-                      d->fParity != 0};
-    int err = tty_set_line(port->fd, &line, port->pseudo_terminal);
+    int err = tty_set_state(port->fd, d, port->pseudo_terminal);
     if (err) return win32_error_from_errno(err);
     apply_control_lines(port, d);
     port->dcb = *d;

@@ -1,30 +1,23 @@
 // The executable's path and the immediate process exit.
-#include <string.h>
 #include <unistd.h>
 
 #include "platform/win32.h"
 
+// Windows cuts a long path to size-1 characters and returns size.
 DWORD GetModuleFileNameA(HMODULE, LPSTR filename, DWORD size) {
-    if (!filename || size == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    char path[4096];
-    ssize_t len = readlink("/proc/self/exe", path, sizeof path - 1);
+    ssize_t len = size ? readlink("/proc/self/exe", filename, size) : -1;
     if (len < 0) {
-        filename[0] = '\0';
-        SetLastError(ERROR_GEN_FAILURE);
+        if (size) filename[0] = '\0';
+        SetLastError(size ? ERROR_GEN_FAILURE : ERROR_INVALID_PARAMETER);
         return 0;
     }
-    // Windows cuts a long path to size-1 characters and reports the cut.
-    DWORD copy = (DWORD)len < size ? (DWORD)len : size - 1;
-    memcpy(filename, path, copy);
-    filename[copy] = '\0';
-    if ((DWORD)len >= size) {
-        SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
-        return size;
+    if ((DWORD)len < size) {
+        filename[len] = '\0';
+        return (DWORD)len;
     }
-    return copy;
+    filename[size - 1] = '\0';
+    SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
+    return size;
 }
 
 void ExitProcess(UINT exit_code) { _exit((int)exit_code); }

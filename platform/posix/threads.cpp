@@ -57,11 +57,7 @@ static void thread_close(HandleRecord* record) {
 static ThreadRecord* thread_record(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
     ThreadRecord* t = (ThreadRecord*)handle_alloc(sizeof(ThreadRecord), HANDLE_THREAD, thread_destroy);
     if (!t) return nullptr;
-    pthread_condattr_t attr;
-    pthread_condattr_init(&attr);
-    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    pthread_cond_init(&t->ended, &attr);
-    pthread_condattr_destroy(&attr);
+    pthread_cond_init(&t->ended, nullptr);
     pthread_mutex_init(&t->lock, nullptr);
     t->h.close = thread_close;
     t->routine = routine;
@@ -118,7 +114,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     int err = 0;
     while (!t->finished && err != ETIMEDOUT)
         err = milliseconds == INFINITE ? pthread_cond_wait(&t->ended, &t->lock)
-                                       : pthread_cond_timedwait(&t->ended, &t->lock, &until);
+                                       : pthread_cond_clockwait(&t->ended, &t->lock, CLOCK_MONOTONIC, &until);
     bool finished = t->finished;
     pthread_mutex_unlock(&t->lock);
     handle_release(&t->h);

@@ -34,49 +34,17 @@ int tty_make_raw(int fd) {
 static const tcflag_t LINE_CFLAGS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 static const tcflag_t LINE_IFLAGS = IXON | IXOFF | INPCK;  // software flow is always off
 
-static void line_to_termios(const LineSettings* line, termios2* t) {
+static void state_to_termios(const DCB* d, termios2* t) {
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     t->c_cflag &= ~(LINE_CFLAGS | CBAUD | (CBAUD << IBSHIFT));  // input speed = output speed
-    t->c_cflag |= BOTHER | sizes[line->byte_size - 5];
-    t->c_ispeed = t->c_ospeed = line->baud;
-    switch (line->parity) {
-        case ODDPARITY: t->c_cflag |= PARENB | PARODD; break;
-        case EVENPARITY: t->c_cflag |= PARENB; break;
-        case MARKPARITY: t->c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case SPACEPARITY: t->c_cflag |= PARENB | CMSPAR; break;
-        default: break;
-    }
-    if (line->two_stop_bits) t->c_cflag |= CSTOPB;
-    if (line->cts_rts) t->c_cflag |= CRTSCTS;
+    t->c_cflag |= BOTHER | sizes[d->ByteSize - 5];
+    t->c_ispeed = t->c_ospeed = d->BaudRate;
+    static const tcflag_t parities[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD, PARENB | CMSPAR};
+    t->c_cflag |= parities[d->Parity];
+    if (d->StopBits != ONESTOPBIT) t->c_cflag |= CSTOPB;
+    if (d->fOutxCtsFlow) t->c_cflag |= CRTSCTS;
     t->c_iflag &= ~LINE_IFLAGS;
-    if (line->check_parity) t->c_iflag |= INPCK;
-}
-
-static BYTE parity_from_cflag(tcflag_t c) {
-    if (!(c & PARENB)) return NOPARITY;
-    if (c & CMSPAR) return (c & PARODD) ? MARKPARITY : SPACEPARITY;
-    return (c & PARODD) ? ODDPARITY : EVENPARITY;
-}
-
-static void line_from_termios(const termios2* t, LineSettings* line) {
-    line->baud = t->c_ospeed;
-    switch (t->c_cflag & CSIZE) {
-        case CS5: line->byte_size = 5; break;
-        case CS6: line->byte_size = 6; break;
-        case CS7: line->byte_size = 7; break;
-        default: line->byte_size = 8; break;
-    }
-    line->parity = parity_from_cflag(t->c_cflag);
-    line->two_stop_bits = (t->c_cflag & CSTOPB) != 0;
-    line->cts_rts = (t->c_cflag & CRTSCTS) != 0;
-    line->check_parity = (t->c_iflag & INPCK) != 0;
-}
-
-int tty_get_line(int fd, LineSettings* line) {
-    termios2 t;
-    if (SYS(ioctl)(fd, TCGETS2, &t) != 0) return errno;
-    line_from_termios(&t, line);
-    return 0;
+    if (d->fParity) t->c_iflag |= INPCK;
 }
 
 // A UART derives its rate from a clock divisor; within 2% the receiver
@@ -86,18 +54,38 @@ bool tty_baud_matches(DWORD asked, DWORD got) {
     return (uint64_t)diff * 50 <= asked;
 }
 
-int tty_set_line(int fd, const LineSettings* line, bool pseudo_terminal) {
+int tty_get_state(int fd, DCB* d, bool pseudo_terminal) {
+    termios2 t;
+    if (SYS(ioctl)(fd, TCGETS2, &t) != 0) return errno;
+    tcflag_t c = t.c_cflag;
+    // Keep the rate as asked while the device runs at it (a UART may round).
+    if (!tty_baud_matches(d->BaudRate, t.c_ospeed)) d->BaudRate = t.c_ospeed;
+    if (!pseudo_terminal) {
+        d->ByteSize = (c & CSIZE) == CS5 ? 5 : (c & CSIZE) == CS6 ? 6 : (c & CSIZE) == CS7 ? 7 : 8;
+        d->Parity = !(c & PARENB) ? NOPARITY
+                    : (c & CMSPAR) ? ((c & PARODD) ? MARKPARITY : SPACEPARITY)
+                                   : ((c & PARODD) ? ODDPARITY : EVENPARITY);
+        d->StopBits = !(c & CSTOPB) ? ONESTOPBIT : d->ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+    }
+    d->fOutxCtsFlow = (c & CRTSCTS) != 0;
+    if (d->fOutxCtsFlow) d->fRtsControl = RTS_CONTROL_HANDSHAKE;
+    else if (d->fRtsControl == RTS_CONTROL_HANDSHAKE) d->fRtsControl = RTS_CONTROL_ENABLE;
+    d->fParity = (t.c_iflag & INPCK) != 0;
+    return 0;
+}
+
+int tty_set_state(int fd, const DCB* d, bool pseudo_terminal) {
     termios2 old_t, t, back;
     if (SYS(ioctl)(fd, TCGETS2, &old_t) != 0) return errno;
     t = old_t;
-    line_to_termios(line, &t);
+    state_to_termios(d, &t);
     if (SYS(ioctl)(fd, TCSETS2, &t) != 0) return errno;
     if (SYS(ioctl)(fd, TCGETS2, &back) != 0) return errno;
     // Drivers quietly drop what their hardware cannot do: look at what stuck.
     tcflag_t checked = pseudo_terminal ? LINE_CFLAGS & ~(CSIZE | PARENB) : LINE_CFLAGS;
     bool taken = (back.c_cflag & checked) == (t.c_cflag & checked) &&
                  (back.c_iflag & LINE_IFLAGS) == (t.c_iflag & LINE_IFLAGS) &&
-                 tty_baud_matches(line->baud, back.c_ospeed);
+                 tty_baud_matches(d->BaudRate, back.c_ospeed);
     if (taken) return 0;
     SYS(ioctl)(fd, TCSETS2, &old_t);
     return EINVAL;

@@ -8,16 +8,6 @@
 
 #include "platform/posix/win32_api.h"
 
-// What termios holds of a DCB.
-struct LineSettings {
-    DWORD baud;
-    BYTE byte_size;      // 5..8
-    BYTE parity;         // NOPARITY..SPACEPARITY
-    bool two_stop_bits;  // two, or one and a half with 5 data bits
-    bool cts_rts;        // hardware flow control, both directions
-    bool check_parity;
-};
-
 // Modem lines.
 enum {
     TTY_DTR = TIOCM_DTR,
@@ -32,12 +22,14 @@ enum {
 bool tty_baud_matches(DWORD asked, DWORD got);
 
 int tty_make_raw(int fd);
-int tty_get_line(int fd, LineSettings* line);
-// Applies the settings and reads them back; EINVAL (with the old settings
-// restored) when the device did not take them. A pseudo-terminal has no
-// character framing: its driver forces CS8 and clears PARENB, so there data
-// bits and parity enable are not checked.
-int tty_set_line(int fd, const LineSettings* line, bool pseudo_terminal);
+// The DCB fields termios holds (rate, character format, hardware flow,
+// parity checking), read into `dcb` over the ones kept with the handle. A
+// pseudo-terminal has no character framing: its driver forces CS8 and clears
+// PARENB, so there the format stays as kept, and is not checked on setting.
+int tty_get_state(int fd, DCB* dcb, bool pseudo_terminal);
+// Applies them and reads them back; EINVAL (with the old settings restored)
+// when the device did not take them.
+int tty_set_state(int fd, const DCB* dcb, bool pseudo_terminal);
 
 int tty_set_exclusive(int fd, bool on);
 bool tty_is_pseudo_terminal(int fd);

@@ -86,16 +86,8 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define RTS_CONTROL_HANDSHAKE 2
 #define RTS_CONTROL_TOGGLE 3
 
-// Comm events.
+// Comm events: the only one reported; the mask takes all of Windows' bits.
 #define EV_RXCHAR 0x0001u
-#define EV_RXFLAG 0x0002u
-#define EV_TXEMPTY 0x0004u
-#define EV_CTS 0x0008u
-#define EV_DSR 0x0010u
-#define EV_RLSD 0x0020u
-#define EV_BREAK 0x0040u
-#define EV_ERR 0x0080u
-#define EV_RING 0x0100u
 
 // PurgeComm.
 #define PURGE_TXABORT 0x0001u
