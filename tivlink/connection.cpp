@@ -54,14 +54,13 @@ void exit_tiv3(void) {
     spi = nullptr;
 }
 
-int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len,
-                                  uint32_t pause) {
+// Encodes and writes one frame: 0 when it went out whole, else -1, counted,
+// with the beep (no connection) or the box (a write error).
+static int32_t frame_write(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
     TIV_ASSERT(data!=nullptr || len==0);
     tiv_pause_run_end();
     if (!spi) {
         MessageBeep(0xFFFFFFFF);
-        // A setup sequence keeps its pauses with no connection too.
-        if (pause) tiv_pause(pause);
         return frame_failed();
     }
     AcquireSRWLockExclusive(&frame_lock);
@@ -72,16 +71,26 @@ int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data
     // The box waits for the user: never while holding the other sender up.
     if (!whole) {
         MsgError("COM%d - Write Error!", spi->comnr);
-        if (pause) tiv_pause(pause);
         return frame_failed();
     }
-    if (adr > 0xFFFF) pause += PAUSE_PHYSICAL_FRAME;
-    if (pause) tiv_pause(pause);
     return 0;
 }
 
+// A frame that went out to a physical address needs its own pause; the
+// sender's pause is kept whether the frame went out or not.
+static int32_t pause_after(int32_t result, uint32_t adr, uint32_t pause) {
+    if (result == 0 && adr > 0xFFFF) pause += PAUSE_PHYSICAL_FRAME;
+    if (pause) tiv_pause(pause);
+    return result;
+}
+
+int32_t tiv_frame_send_then_pause(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len,
+                                  uint32_t pause) {
+    return pause_after(frame_write(adr, cmd, data, len), adr, pause);
+}
+
 int32_t tiv_frame_send(uint32_t adr, int32_t cmd, const uint8_t* data, uint32_t len) {
-    return tiv_frame_send_then_pause(adr, cmd, data, len, 0);
+    return pause_after(frame_write(adr, cmd, data, len), adr, 0);
 }
 
 #ifndef _WIN32
