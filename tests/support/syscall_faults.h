@@ -36,20 +36,36 @@ struct FaultCount {
     }
 };
 
-class IoctlFault {
+// What each kind of fault keeps: its counts and errno (one set per `Kind`)
+// and the swapped entry.
+template <typename Kind, auto Member>
+class FaultBase {
 public:
-    IoctlFault(unsigned long request, int error, int skip = 0, int times = -1) : swap_(fake) {
-        request_ = request;
+    int fired() const { return count().fired; }
+
+protected:
+    FaultBase(typename SyscallSwap<Member>::Function fake, int error, int skip, int times) : swap_(fake) {
         error_ = error;
         count().arm(skip, times);
     }
-    int fired() const { return count().fired; }
-
-private:
     static FaultCount& count() {
         static FaultCount c;
         return c;
     }
+    static inline int error_;
+
+private:
+    SyscallSwap<Member> swap_;
+};
+
+class IoctlFault : public FaultBase<IoctlFault, &PlatformSyscalls::ioctl> {
+public:
+    IoctlFault(unsigned long request, int error, int skip = 0, int times = -1)
+        : FaultBase(fake, error, skip, times) {
+        request_ = request;
+    }
+
+private:
     static int fake(int fd, unsigned long request, void* arg) {
         if (request == request_ && count().fire()) {
             errno = error_;
@@ -58,50 +74,42 @@ private:
         return platform_syscalls_default.ioctl(fd, request, arg);
     }
     static inline unsigned long request_;
-    static inline int error_;
-    SyscallSwap<&PlatformSyscalls::ioctl> swap_;
 };
 
 // read or write on a terminal descriptor.
 template <auto Member>
-class TtyFault {
+class TtyFault : public FaultBase<TtyFault<Member>, Member> {
+    using Base = FaultBase<TtyFault<Member>, Member>;
+
 public:
-    TtyFault(int error, int skip = 0, int times = -1) : swap_(fake) {
-        error_ = error;
-        count().arm(skip, times);
-    }
-    int fired() const { return count().fired; }
+    TtyFault(int error, int skip = 0, int times = -1) : Base(fake, error, skip, times) {}
 
 private:
-    static FaultCount& count() {
-        static FaultCount c;
-        return c;
-    }
     template <typename Buffer>
     static ssize_t fake(int fd, Buffer buffer, size_t size) {
-        if (fd != STDERR_FILENO && isatty(fd) && count().fire()) {
-            errno = error_;
+        if (fd != STDERR_FILENO && isatty(fd) && Base::count().fire()) {
+            errno = Base::error_;
             return -1;
         }
         return (platform_syscalls_default.*Member)(fd, buffer, size);
     }
-    static inline int error_;
-    SyscallSwap<Member> swap_;
 };
 
 // A call that reports failure its own way: calloc with null, pthread_create
 // with the error number, the others with -1 and `error` in errno.
 template <auto Member>
-class CallFault {
+class CallFault : public FaultBase<CallFault<Member>, Member> {
+    using Base = FaultBase<CallFault<Member>, Member>;
+
     template <typename R, typename... Args>
     static R call(Args... args) {
-        if (!count().fire()) return (platform_syscalls_default.*Member)(args...);
+        if (!Base::count().fire()) return (platform_syscalls_default.*Member)(args...);
         if constexpr (std::is_pointer_v<R>) {
             return nullptr;
         } else if constexpr (std::is_same_v<decltype(Member), decltype(&PlatformSyscalls::pthread_create)>) {
-            return error_;
+            return Base::error_;
         } else {
-            errno = error_;
+            errno = Base::error_;
             return -1;
         }
     }
@@ -111,17 +119,6 @@ class CallFault {
     }
 
 public:
-    explicit CallFault(int skip = 0, int times = 1, int error = EAGAIN) : swap_(fake_for(platform_syscalls_default.*Member)) {
-        error_ = error;
-        count().arm(skip, times);
-    }
-    int fired() const { return count().fired; }
-
-private:
-    static FaultCount& count() {
-        static FaultCount c;
-        return c;
-    }
-    static inline int error_;
-    SyscallSwap<Member> swap_;
+    explicit CallFault(int skip = 0, int times = 1, int error = EAGAIN)
+        : Base(fake_for(platform_syscalls_default.*Member), error, skip, times) {}
 };
