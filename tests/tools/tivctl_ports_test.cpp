@@ -1,5 +1,6 @@
 // `tivctl ports` against a sysfs tree of its own: an on-board UART, an
-// 8250 placeholder, a USB-serial adapter, a CDC-ACM board and a console.
+// 8250 placeholder, a USB-serial adapter, a CDC-ACM board and a console; and
+// udev's by-id links: two to the adapter, one left over from a board gone.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -32,9 +33,14 @@ public:
         usb_strings(board, "2341", "0043", "Maker", "Board", "");
         fs::create_directories(root_ / "devices/virtual/tty/tty0");
         fs::create_directory_symlink("../../devices/virtual/tty/tty0", root_ / "class/tty/tty0");
+        fs::create_directories(root_ / "by-id");
+        for (const char* link : {"usb-FTDI_FT232R_USB_UART_A9x-if00-port0", "usb-Other_name-if00-port0"})
+            fs::create_symlink("../../ttyUSB0", root_ / "by-id" / link);
+        fs::create_symlink("../../ttyACM7", root_ / "by-id/usb-Maker_Board-if00");
     }
     ~FakeSysfs() { fs::remove_all(root_); }
     std::string path() const { return root_.string(); }
+    std::string by_id() const { return (root_ / "by-id").string(); }
 
 private:
     void write(const std::string& file, const std::string& text) {
@@ -68,26 +74,29 @@ const Env kComs = {{"TIVLINK_COM1", ""}, {"TIVLINK_COM3", "/dev/ttyUSB0"}};
 
 TEST(TivctlPorts, ListsTheSerialPortsAsJson) {
     FakeSysfs sysfs;
-    const Finished r = run_to_end({kTivctl, "ports", "--json", "--sysfs", sysfs.path()}, kComs);
+    const Finished r = run_to_end({kTivctl, "ports", "--json", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, kComs);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               R"({"ports":[)"
-              R"({"device":"/dev/ttyACM0","com":null,"driver":"cdc_acm","usb_id":"2341:0043","manufacturer":"Maker","product":"Board","serial":""},)"
-              R"({"device":"/dev/ttyS0","com":1,"driver":"serial","usb_id":null,"manufacturer":"","product":"","serial":""},)"
-              R"({"device":"/dev/ttyUSB0","com":3,"driver":"ftdi_sio","usb_id":"0403:6001","manufacturer":"FTDI","product":"FT232R USB UART","serial":"A9\"x"}]})"
+              R"({"device":"/dev/ttyACM0","com":null,"driver":"cdc_acm","usb_id":"2341:0043","manufacturer":"Maker","product":"Board","serial":"","by_id":null},)"
+              R"({"device":"/dev/ttyS0","com":1,"driver":"serial","usb_id":null,"manufacturer":"","product":"","serial":"","by_id":null},)"
+              R"({"device":"/dev/ttyUSB0","com":3,"driver":"ftdi_sio","usb_id":"0403:6001","manufacturer":"FTDI","product":"FT232R USB UART","serial":"A9\"x","by_id":")" +
+                  sysfs.by_id() + R"(/usb-FTDI_FT232R_USB_UART_A9x-if00-port0"}]})"
               "\n");
 }
 
 TEST(TivctlPorts, TableNamesEachPortsCom) {
     FakeSysfs sysfs;
-    const Finished r = run_to_end({kTivctl, "ports", "--sysfs", sysfs.path()}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
+    const Finished r =
+        run_to_end({kTivctl, "ports", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = lines_of(r.out);
-    ASSERT_EQ(lines.size(), 4u) << r.out;
+    ASSERT_EQ(lines.size(), 5u) << r.out;
     EXPECT_NE(lines[1].find("/dev/ttyACM0  COM1  cdc_acm"), std::string::npos) << lines[1];
     // COM1 now names another device, so ttyS0 answers to none.
     EXPECT_NE(lines[2].find("/dev/ttyS0    -     serial"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("0403:6001  FTDI FT232R USB UART (serial A9\"x)"), std::string::npos) << lines[3];
+    EXPECT_EQ(lines[4], "              " + sysfs.by_id() + "/usb-FTDI_FT232R_USB_UART_A9x-if00-port0");
 }
 
 }  // namespace

@@ -155,7 +155,8 @@ void add_demo(CLI::App& app, ArgText& t, Subcommands& subs) {
 
 void add_ports(CLI::App& app, Request& r, Subcommands& subs) {
     subs.ports = app.add_subcommand("ports", "list the serial ports and the COM number each answers to");
-    subs.ports->add_option("--sysfs", r.sysfs_root, "")->group("");
+    subs.ports->add_option("--sysfs", r.port_roots.sysfs, "")->group("");
+    subs.ports->add_option("--by-id", r.port_roots.by_id, "")->group("");
 }
 
 void add_globals(CLI::App& app, ArgText& t, Request& r) {

@@ -40,7 +40,7 @@ int run_request(const Request& request) {
     switch (request.mode) {
     case Mode::monitor: return run_monitor(request.monitor, request.port, request.baud);
     case Mode::demo: return run_demo(request);
-    case Mode::ports: return run_ports(request.sysfs_root, request.json);
+    case Mode::ports: return run_ports(request.port_roots, request.json);
     case Mode::operation: return request.sim ? run_on_sim(request) : run_on_bus(request);
     }
     return kExitFailed;

@@ -15,7 +15,7 @@ std::string unavailable_here(const Request& request) {
 }
 
 int run_request(const Request& request) {
-    if (request.mode == Mode::ports) return run_ports(request.sysfs_root, request.json);
+    if (request.mode == Mode::ports) return run_ports(request.port_roots, request.json);
     // The command line has refused the rest already.
     return request.mode == Mode::operation && !request.sim ? run_on_bus(request) : kExitUsage;
 }

@@ -13,11 +13,17 @@ struct SerialPort {
     std::string driver;
     std::string usb_id;  // "0403:6001" for USB adapters, else empty
     std::string manufacturer, product, serial;  // USB strings, or Windows' friendly name as product
+    std::string by_id;  // the /dev/serial/by-id/ link udev made for it, else empty (Linux)
     int com = 0;  // the COM number the library opens it as; 0: none of COM1..COM9
 };
 
-// Linux: `sysfs_root` stands for /sys, so that a test can hand it a tree
-// of its own. Windows ignores it.
-std::vector<SerialPort> list_serial_ports(const std::string& sysfs_root);
+// Where Linux keeps what is listed, so that a test can hand in trees of its
+// own. Windows ignores both.
+struct PortListRoots {
+    std::string sysfs = "/sys";
+    std::string by_id = "/dev/serial/by-id";  // udev's stable names, which survive a replug
+};
+
+std::vector<SerialPort> list_serial_ports(const PortListRoots& roots);
 
 }  // namespace tivctl

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace tivctl {
 
@@ -67,11 +68,28 @@ int com_number(const std::string& device) {
     return 0;
 }
 
+// udev's by-id links, by the tty each points at ("../../ttyUSB0"). Only the
+// link's text is read, so a test's links need no real device behind them.
+std::map<std::string, std::string> by_id_links(const fs::path& dir) {
+    std::map<std::string, std::string> links;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+        const fs::path target = fs::read_symlink(entry.path(), ec);
+        if (ec) continue;
+        const std::string tty = target.filename().string();
+        const std::string link = entry.path().string();
+        // Two links to one tty: the lesser name, so that every listing agrees.
+        if (!links.count(tty) || link < links[tty]) links[tty] = link;
+    }
+    return links;
+}
+
 }  // namespace
 
-std::vector<SerialPort> list_serial_ports(const std::string& sysfs_root) {
+std::vector<SerialPort> list_serial_ports(const PortListRoots& roots) {
     std::vector<SerialPort> ports;
-    const fs::path root = fs::path(sysfs_root);
+    const fs::path root = fs::path(roots.sysfs);
+    const std::map<std::string, std::string> links = by_id_links(roots.by_id);
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(root / "class" / "tty", ec)) {
         const std::string name = entry.path().filename().string();
@@ -83,6 +101,7 @@ std::vector<SerialPort> list_serial_ports(const std::string& sysfs_root) {
         port.driver = driver_of(device);
         add_usb_details(device, fs::canonical(root, ec), port);
         port.com = com_number(port.device);
+        if (auto link = links.find(name); link != links.end()) port.by_id = link->second;
         ports.push_back(port);
     }
     std::sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) { return a.device < b.device; });

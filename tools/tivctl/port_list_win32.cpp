@@ -67,7 +67,7 @@ void add_device_details(std::vector<SerialPort>& ports) {
 
 }  // namespace
 
-std::vector<SerialPort> list_serial_ports(const std::string&) {
+std::vector<SerialPort> list_serial_ports(const PortListRoots&) {
     std::vector<SerialPort> ports;
     HKEY map;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &map) != ERROR_SUCCESS)

@@ -17,7 +17,8 @@ std::string port_json(const SerialPort& p) {
     s += ",\"driver\":" + json_string(p.driver);
     s += ",\"usb_id\":" + (p.usb_id.empty() ? std::string("null") : json_string(p.usb_id));
     s += ",\"manufacturer\":" + json_string(p.manufacturer) + ",\"product\":" + json_string(p.product);
-    return s + ",\"serial\":" + json_string(p.serial) + "}";
+    s += ",\"serial\":" + json_string(p.serial);
+    return s + ",\"by_id\":" + (p.by_id.empty() ? std::string("null") : json_string(p.by_id)) + "}";
 }
 
 void print_table(const std::vector<SerialPort>& ports) {
@@ -39,13 +40,15 @@ void print_table(const std::vector<SerialPort>& ports) {
         std::string line = row;
         line.erase(line.find_last_not_of(' ') + 1);
         std::printf("%s\n", line.c_str());
+        // The name to give tivgate and tivctl: it stays when the tty number changes.
+        if (!p.by_id.empty()) std::printf("%-*s  %s\n", (int)width, "", p.by_id.c_str());
     }
 }
 
 }  // namespace
 
-int run_ports(const std::string& sysfs_root, bool json) {
-    const std::vector<SerialPort> ports = list_serial_ports(sysfs_root);
+int run_ports(const PortListRoots& roots, bool json) {
+    const std::vector<SerialPort> ports = list_serial_ports(roots);
     if (json) {
         std::string s = "{\"ports\":[";
         for (size_t i = 0; i < ports.size(); i++) s += (i ? "," : "") + port_json(ports[i]);

@@ -2,10 +2,10 @@
 // a table or as JSON.
 #pragma once
 
-#include <string>
+#include "tools/tivctl/port_list.h"
 
 namespace tivctl {
 
-int run_ports(const std::string& sysfs_root, bool json);
+int run_ports(const PortListRoots& roots, bool json);
 
 }  // namespace tivctl

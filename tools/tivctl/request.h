@@ -8,6 +8,7 @@
 
 #include "tools/common/sim_device_layout.h"
 #include "tools/tivctl/monitor_command.h"
+#include "tools/tivctl/port_list.h"
 
 namespace tivctl {
 
@@ -36,7 +37,7 @@ struct Request {
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: the default layout
     bool report_resources = false;
     bool json = false;                 // results as JSON (ports)
-    std::string sysfs_root = "/sys";  // where `ports` reads the Linux ttys
+    PortListRoots port_roots;          // where `ports` reads the Linux ttys
     double progress_interval = 1.0;  // seconds between plain progress lines
     Operation op;
     MonitorRequest monitor;
