@@ -1,10 +1,9 @@
 #include "tools/tivgate/bus_loop.h"
 
-#include <tivlink.h>
-
 #include <algorithm>
 
 #include "tools/tivgate/log.h"
+#include "tools/tivgate/look_send.h"
 #include "tools/tivgate/notify.h"
 #include "tools/tivgate/port_holder.h"
 #include "tools/tivgate/source_watch.h"
@@ -117,11 +116,6 @@ private:
 };
 
 }  // namespace
-
-int send_look(const Job& job) {
-    if (job.mode == FixtureMode::rgbw_fade) return fade_rgbx(job.address, job.look.colour, job.look.fade);
-    return set_rgbx(job.address, job.look.colour);
-}
 
 void run_bus(Scheduler& scheduler, BusLine& line, LineReport& report) { BusLoop(scheduler, line, report).run(); }
 

@@ -15,7 +15,4 @@ namespace tivgate {
 // thread's until it returns, open or not.
 void run_bus(Scheduler& scheduler, BusLine& line, LineReport& report);
 
-// One look onto the bus: 0, or -1 when a frame of it was not written whole.
-int send_look(const Job& job);
-
 }  // namespace tivgate

@@ -59,7 +59,8 @@ std::string describe(const Patch& patch) {
     std::string text = "universe " + std::to_string(patch.universe) + ", " + std::to_string(patch.fixtures.size()) +
                        " fixtures (" + std::to_string(groups) + " groups, " +
                        std::to_string(patch.fixtures.size() - groups) + " devices)";
-    if (!patch.groups.empty()) text += ", " + std::to_string(patch.groups.size()) + " declared groups";
+    if (!patch.groups.empty())
+        text += ", " + std::to_string(patch.groups.size()) + (patch.groups.size() == 1 ? " declared group" : " declared groups");
     return text;
 }
 
