@@ -1,9 +1,15 @@
 // tivgate's timing: from a DMX change sent to olad to the first frame of the
-// look on the bus (a group fixture, where the bus adds no pause), and the
-// time for a change of every fixture of 16 and 64 devices to reach the bus,
-// beside the least the protocol allows for the same frames (30 ms after each
-// frame to a device). The bus is simulated in this process; tivgate runs as
-// its own process with --device on the bus's pty. Needs olad on
+// look on the bus (a group fixture, where the bus adds no pause), the time
+// for a change of every fixture of 16 and 64 devices to reach the bus beside
+// the least the protocol allows for the same frames (30 ms after each frame
+// to a device), and 64 devices in four declared groups of 16 side by side
+// with the same devices patched without groups, at 115200 and 9600 baud: a
+// uniform scene change, a uniform fade at 40 Hz, and a change that gives
+// every device a colour of its own. The bus is simulated in this process on
+// a pseudo-terminal, which passes bytes at once whatever the baud rate: the
+// wire time of the frames sent (10 bits a byte) is added to each time that
+// spans them, as a real line would take it before each frame's pause. tivgate
+// runs as its own process with --device on the bus's pty. Needs olad on
 // 127.0.0.1:9010 (tests/gateway/with_olad.sh provides one).
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +20,7 @@
 #include <ola/Logging.h>
 #include <ola/client/StreamingClient.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -37,8 +44,8 @@ constexpr uint8_t kLight = 0x7E;
 // tivgate as a child process, stopped with SIGTERM (bounded) when done.
 class Gateway {
 public:
-    Gateway(const std::string& binary, const std::string& device, const std::string& patch) {
-        std::vector<std::string> args = {binary, "--device", device, "--patch", patch};
+    Gateway(const std::string& binary, const std::string& device, const std::string& patch, int baud = 9600) {
+        std::vector<std::string> args = {binary, "--device", device, "--patch", patch, "--baud", std::to_string(baud)};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -63,12 +70,20 @@ private:
 // A patch file for the run, removed with it.
 class PatchFile {
 public:
-    explicit PatchFile(const std::vector<uint32_t>& addresses)
+    // `group_size` > 0 declares every run of that many devices a group,
+    // numbered from 1, as the bus's devices are set up.
+    explicit PatchFile(const std::vector<uint32_t>& addresses, size_t group_size = 0)
         : path_("/tmp/tivgate-bench-" + std::to_string(getpid()) + ".toml") {
         std::ofstream out(path_);
-        out << "universe = " << kUniverse << "\n";
+        out << "universe = " << kUniverse << "\n[bus]\nrefresh = 0\n";
         for (size_t i = 0; i < addresses.size(); i++)
             out << "[[fixture]]\naddress = " << addresses[i] << "\nchannel = " << 1 + 4 * i << "\nmode = \"rgbw\"\n";
+        for (size_t first = 0; group_size && first < addresses.size(); first += group_size) {
+            out << "[[group]]\naddress = " << 1 + first / group_size << "\nmembers = [";
+            for (size_t i = first; i < first + group_size && i < addresses.size(); i++)
+                out << (i > first ? ", " : "") << addresses[i];
+            out << "]\n";
+        }
     }
     ~PatchFile() { std::remove(path_.c_str()); }
     const std::string& path() const { return path_; }
@@ -171,6 +186,153 @@ std::optional<Sweep> physical_sweep(const std::string& gate, ola::client::Stream
     return sweep;
 }
 
+// ---- 64 devices in four groups of 16, with and without the declarations
+
+constexpr size_t kWash = 64;
+constexpr size_t kGroupSize = 16;
+
+// A DMX frame giving device i colour(i).
+template <class ColourOf>
+Nanos send_colours(ola::client::StreamingClient& client, ColourOf colour) {
+    ola::DmxBuffer dmx;
+    dmx.Blackout();
+    for (size_t i = 0; i < kWash; i++)
+        for (unsigned b = 0; b < 4; b++) dmx.SetChannel((unsigned)(4 * i + b), (uint8_t)(colour(i) >> (24 - 8 * b)));
+    const Nanos t = tivsim::monotonic_now();
+    client.SendDmx(kUniverse, dmx);
+    return t;
+}
+
+struct Wash {
+    tivsim::SimBus bus;
+    std::vector<uint32_t> addresses;
+    int baud = 9600;
+};
+
+double ms_between(Nanos from, Nanos to) { return std::chrono::duration<double, std::milli>(to - from).count(); }
+
+// The light frames logged from index `from` on, and their wire time at `baud`.
+double wire_ms_since(const std::vector<tivsim::DecodedFrame>& log, size_t from, int baud) {
+    double wire = 0;
+    for (size_t i = from; i < log.size(); i++) wire += tivbench::wire_ms(log[i].wire.size(), baud);
+    return wire;
+}
+
+// Every device shows `colour(i)`.
+template <class ColourOf>
+bool all_show(Wash& w, ColourOf colour) {
+    for (size_t i = 0; i < kWash; i++) {
+        const auto d = w.bus.devices().find(w.addresses[i]);
+        if (!d || tivsim::Colour{(uint8_t)(colour(i) >> 24), (uint8_t)(colour(i) >> 16), (uint8_t)(colour(i) >> 8),
+                                 (uint8_t)colour(i)} != d->channels)
+            return false;
+    }
+    return true;
+}
+
+struct Change {
+    double total_ms;  // DMX sent to every device showing it, wire time added
+    double first_ms;  // DMX sent to the first frame
+    double wire_ms;   // of total_ms, the frames' wire time: what no sender can save
+};
+
+// One scene change: waits until the line is quiet and every device shows it.
+template <class ColourOf>
+std::optional<Change> change(Wash& w, ola::client::StreamingClient& client, ColourOf colour) {
+    const size_t before = w.bus.log().size();
+    const Nanos sent = send_colours(client, colour);
+    if (!w.bus.wait_idle(300ms, std::chrono::seconds(20)) || !all_show(w, colour)) return std::nullopt;
+    const std::vector<tivsim::DecodedFrame> log = w.bus.log();
+    if (log.size() <= before) return std::nullopt;
+    const bool device_look = log.back().address > 0xFFFF;  // the bus takes nothing before its pause ends
+    const double wire = wire_ms_since(log, before, w.baud);
+    return Change{ms_between(sent, log.back().last_time) + (device_look ? kPauseMs : 0) + wire,
+                  ms_between(sent, log[before].first_time), wire};
+}
+
+struct FadeRate {
+    double slowest = 0;  // looks per second of the device that followed least
+    double mean = 0;
+};
+
+// Looks per second each device followed during a 2 s fade at 40 Hz from red
+// to blue.
+FadeRate fade_rate(Wash& w, ola::client::StreamingClient& client) {
+    const size_t before = w.bus.log().size();
+    const Nanos start = tivsim::monotonic_now();
+    constexpr int kSteps = 80;
+    for (int k = 0; k < kSteps; k++) {
+        const uint32_t c = (uint32_t)(255 - 255 * k / (kSteps - 1)) << 24 | (uint32_t)(255 * k / (kSteps - 1)) << 8;
+        send_colours(client, [c](size_t) { return c; });
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                      (start + std::chrono::milliseconds(25 * (k + 1)) - tivsim::monotonic_now()));
+    }
+    const Nanos end = tivsim::monotonic_now();
+    const std::vector<tivsim::DecodedFrame> log = w.bus.log();
+    std::vector<int> looks(kWash, 0);
+    for (size_t i = before; i < log.size(); i++) {
+        const tivsim::DecodedFrame& f = log[i];
+        if (f.first_time > end || f.command != kLight || f.payload.empty() || f.payload[0] != 0x00) continue;
+        for (size_t d = 0; d < kWash; d++)
+            if (f.address == w.addresses[d] || f.address == 1 + d / kGroupSize) looks[d]++;
+    }
+    w.bus.wait_idle(300ms, std::chrono::seconds(20));
+    const double seconds = std::chrono::duration<double>(end - start).count();
+    double sum = 0;
+    for (int n : looks) sum += n;
+    return {*std::min_element(looks.begin(), looks.end()) / seconds, sum / (double)kWash / seconds};
+}
+
+struct WashResult {
+    std::vector<double> uniform_ms, uniform_first_ms, uniform_wire_ms, different_ms;
+    std::optional<FadeRate> fade;
+};
+
+std::optional<WashResult> wash(const std::string& gate, ola::client::StreamingClient& client, int baud, bool groups,
+                               int runs) {
+    Wash w;
+    w.baud = baud;
+    for (size_t i = 0; i < kWash; i++) {
+        w.addresses.push_back(0x020001 + (uint32_t)i);
+        w.bus.devices().add_device(w.addresses.back(), (uint8_t)(1 + i / kGroupSize));
+    }
+    const PatchFile patch(w.addresses, groups ? kGroupSize : 0);
+    Gateway g(gate, w.bus.slave_path(), patch.path(), baud);
+    if (!g.started()) return std::nullopt;
+    bool up = false;
+    for (int i = 0; i < 100 && !up; i++) {
+        send_colours(client, [i](size_t) { return i % 2 ? 0x01010101u : 0x02020202u; });
+        up = w.bus.wait_frames(1, 100ms);
+    }
+    if (!up || !w.bus.wait_idle(300ms, std::chrono::seconds(20))) return std::nullopt;
+    WashResult r;
+    for (int run = 0; run < runs; run++) {
+        for (uint32_t scene : {0x00000000u, 0xFFFFFFFFu}) {  // a blackout, a full colour
+            const auto c = change(w, client, [scene](size_t) { return scene; });
+            if (!c) return std::nullopt;
+            r.uniform_ms.push_back(c->total_ms);
+            r.uniform_first_ms.push_back(c->first_ms);
+            r.uniform_wire_ms.push_back(c->wire_ms);
+        }
+        const auto c = change(w, client, [run](size_t i) { return 0x01000000u * (uint32_t)(i + 1) + (uint32_t)run; });
+        if (!c) return std::nullopt;
+        r.different_ms.push_back(c->total_ms);
+    }
+    if (baud == 115200) r.fade = fade_rate(w, client);
+    return r;
+}
+
+void write_wash(tivbench::JsonWriter& j, int baud, bool groups, const WashResult& r) {
+    j.begin_object();
+    j.value("baud", (double)baud).value("groups", groups).value("devices", (double)kWash);
+    j.summary("uniform_ms", tivbench::summarize(r.uniform_ms));
+    j.summary("uniform_first_frame_ms", tivbench::summarize(r.uniform_first_ms));
+    j.summary("uniform_wire_ms", tivbench::summarize(r.uniform_wire_ms));
+    j.summary("different_ms", tivbench::summarize(r.different_ms));
+    if (r.fade) j.value("fade_slowest_looks_per_s", r.fade->slowest).value("fade_mean_looks_per_s", r.fade->mean);
+    j.end_object();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -215,6 +377,20 @@ int main(int argc, char** argv) {
         j.summary("total_ms", tivbench::summarize(sweep->total_ms));
         j.summary("first_frame_ms", tivbench::summarize(sweep->first_ms));
         j.end_object();
+    }
+    j.end_array();
+    j.begin_array("groups");
+    for (int baud : {115200, 9600}) {
+        for (bool groups : {false, true}) {
+            const auto r = wash(gate, client, baud, groups, runs);
+            if (!r) {
+                std::fprintf(stderr, "bench_gateway: the %s run at %d baud did not finish\n",
+                             groups ? "group" : "device", baud);
+                ok = false;
+                continue;
+            }
+            write_wash(j, baud, groups, *r);
+        }
     }
     j.end_array();
     j.end_object();

@@ -16,7 +16,7 @@ if [ "${1:-}" != demo ]; then
     clang llvm valgrind
     wine wine32:i386
     qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
-    ola libola-dev libtomlplusplus-dev iproute2  # tivgate and its tests
+    ola libola-dev libtomlplusplus-dev libsystemd-dev iproute2  # tivgate and its tests
     scdoc lintian bash-completion man-db  # manual pages and the Debian packages
   )
 fi

@@ -144,6 +144,20 @@ size_t DeviceModel::apply(const DecodedFrame& frame) {
     return reached;
 }
 
+void DeviceModel::power_cycle() {
+    std::lock_guard lock(mutex_);
+    for (DeviceState& d : devices_) {
+        DeviceState fresh = make_device(d.physical_address, d.group);
+        fresh.eeprom = d.eeprom;
+        fresh.frames_reached = d.frames_reached;
+        fresh.frames_ignored = d.frames_ignored;
+        fresh.eeprom_writes = d.eeprom_writes;
+        fresh.resets = d.resets;
+        apply_reset(fresh, {});  // the address and group it starts with are the EEPROM's
+        d = fresh;
+    }
+}
+
 size_t DeviceModel::size() const {
     std::lock_guard lock(mutex_);
     return devices_.size();

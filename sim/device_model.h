@@ -63,6 +63,10 @@ public:
     // noise reach nobody); returns how many it reached.
     size_t apply(const DecodedFrame& frame);
 
+    // A blip on the devices' supply: each restarts with dark outputs and
+    // nothing of what it was sent but its EEPROM.
+    void power_cycle();
+
     size_t size() const;
     std::vector<DeviceState> snapshot() const;
     DeviceState device(size_t index) const;  // std::out_of_range for a bad index

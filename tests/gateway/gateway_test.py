@@ -6,8 +6,10 @@ namespace of its own. Usage: gateway_test.py BUILD_DIR
 """
 import json
 import os
+import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -33,9 +35,9 @@ def check(name, ok, detail=""):
 class Sim:
     """tivsim in its own process; the frames and devices come from its JSON at exit."""
 
-    def __init__(self, devices):
+    def __init__(self, devices, frames=0):
         self.json = os.path.join(WORK, "bus-%d.json" % time.monotonic_ns())
-        args = [TIVSIM, "-q", "--json", self.json]
+        args = [TIVSIM, "-q", "--json", self.json, "--frames", str(frames)]
         for d in devices:
             args += ["--device", d]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
@@ -50,14 +52,23 @@ class Sim:
 
 
 class Gate:
-    def __init__(self, patch, sim):
+    def __init__(self, patch, device, env=None):
         self.patch = os.path.join(WORK, "patch-%d.toml" % time.monotonic_ns())
-        with open(self.patch, "w") as f:
-            f.write(patch)
+        self.write_patch(patch)
         self.log = os.path.join(WORK, "gate-%d.log" % time.monotonic_ns())
         self.err = open(self.log, "w")
-        self.proc = subprocess.Popen([TIVGATE, "--device", sim.path, "--patch", self.patch, "--stats"],
-                                     stdout=subprocess.PIPE, stderr=self.err, text=True)
+        device = device if isinstance(device, str) else device.path
+        self.proc = subprocess.Popen([TIVGATE, "--device", device, "--patch", self.patch, "--stats"],
+                                     stdout=subprocess.PIPE, stderr=self.err, text=True, env={**os.environ, **(env or {})})
+
+    def write_patch(self, text):
+        with open(self.patch, "w") as f:
+            f.write(text)
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def text(self):
         with open(self.log) as f:
@@ -311,16 +322,178 @@ def test_dead_line_is_reported_and_retried():
     sim.proc.kill()  # the line goes dead under tivgate
     sim.proc.wait(timeout=10)
     send(4, [1, 2, 3, 4, 0, 0, 0, 0, 0])
-    check("a look the line did not take is reported and retried", gate.wait_log("not written whole; retrying"),
-          gate.text())
+    check("a look the line did not take is reported", gate.wait_log("bus lost"), gate.text())
     status, took, stats = gate.stop()
     check("a dead line still stops with exit 0", status == 0 and took < 10, "status %s after %.1f s" % (status, took))
     check("--stats counts the failed sends", int(stats.get("sends failed", "0")) >= 1, stats)
 
 
+LINE = """universe = 3
+[bus]
+refresh = 0
+[[fixture]]
+address = 0x010001
+channel = 1
+mode = "rgbw"
+[[fixture]]
+address = 5
+channel = 5
+mode = "rgbw-fade"
+"""
+
+
+def test_line_lost_and_found():
+    """With a static scene the bus goes away, and 20 s later a new one appears behind the same name."""
+    devices = ["0x010001", "0x010002:5"]
+    link = os.path.join(WORK, "usb-adapter-if00-port0")
+    first = Sim(devices, frames=6)  # ends after the two looks: the adapter pulled
+    os.symlink(first.path, link)
+    gate = Gate(LINE, link)
+    gate.wait_log("connected to olad")
+    send(3, [1, 2, 3, 4, 5, 6, 7, 8, 9])
+    first.proc.wait(timeout=10)
+    os.unlink(link)  # as udev does; a pty's number is soon someone else's
+    gone = time.monotonic()
+    noticed = gate.wait_log("bus lost", timeout=2)
+    check("a loss is noticed within 2 s with nothing to send (%.2f s)" % (time.monotonic() - gone), noticed, gate.text())
+    lines, cpu = len(gate.text().splitlines()), gate.cpu_seconds()
+    time.sleep(20)
+    cpu = (gate.cpu_seconds() - cpu) / (time.monotonic() - gone)
+    quiet = len(gate.text().splitlines()) - lines
+    second = Sim(devices, frames=6)
+    os.symlink(second.path, link)
+    back = time.monotonic()
+    second.proc.wait(timeout=10)
+    took = time.monotonic() - back
+    bus = second.finish()
+    gate.stop()
+    check("the bus shows every fixture's current look within 3 s of its return (%.2f s)" % took,
+          took <= 3 and device(bus, 0x010001)["channels"] == [1, 2, 3, 4]
+          and device(bus, 0x010002)["fade_target"] == [5, 6, 7, 8], bus["devices"])
+    check("20 s without the line: no spinning (%.2f %% of a core) and no log flood (%d lines)" % (100 * cpu, quiet),
+          cpu < 0.05 and quiet <= 2, gate.text())
+    away = re.findall(r"bus back on .* after ([0-9.]+) s", gate.text())
+    check("the return is logged once, with how long the line was gone",
+          len(away) == 1 and 20 <= float(away[0]) < 24, gate.text())
+
+
+class NotifySocket:
+    """A NOTIFY_SOCKET of our own: every datagram tivgate sends, with its arrival time."""
+
+    def __init__(self):
+        self.path = os.path.join(WORK, "notify.sock")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.sock.settimeout(0.2)
+        self.got = []
+        self.done = False
+        self.thread = threading.Thread(target=self.collect)
+        self.thread.start()
+
+    def collect(self):
+        while not self.done:
+            try:
+                text = self.sock.recv(4096).decode()
+            except socket.timeout:
+                continue
+            self.got.append((time.monotonic(), text))
+
+    def times(self, prefix, since=0):
+        return [t for t, text in self.got if t >= since and text.startswith(prefix)]
+
+    def close(self):
+        self.done = True
+        self.thread.join()
+        self.sock.close()
+
+
+ONE = """universe = 5
+[[fixture]]
+address = 0x010001
+channel = 1
+mode = "rgbw"
+"""
+TWO = ONE + """[[fixture]]
+address = 0x010002
+channel = 5
+mode = "rgbw"
+"""
+
+
+def test_reload_stats_and_systemd():
+    notify = NotifySocket()
+    sim = Sim(["0x010001", "0x010002"])
+    gate = Gate(ONE, sim, {"NOTIFY_SOCKET": notify.path, "WATCHDOG_USEC": "1000000"})
+    gate.wait_log("connected to olad")
+    send(5, [1, 2, 3, 4, 5, 6, 7, 8])
+    time.sleep(0.3)
+    gate.write_patch(TWO)
+    gate.proc.send_signal(signal.SIGHUP)
+    check("SIGHUP reads a changed patch", gate.wait_log("patch " + gate.patch + " reloaded"), gate.text())
+    gate.write_patch(ONE + "[[fixture]]\naddress = 0x010002\nchannel = 3\nmode = \"rgbw\"\n")
+    gate.proc.send_signal(signal.SIGHUP)
+    check("SIGHUP refuses a broken patch with its line and keeps the running one",
+          gate.wait_log(gate.patch + ":6: slots 3..6 overlap the fixture on line 2; keeping the running patch"),
+          gate.text())
+    send(5, [0x11, 0x12, 0x13, 0x14, 5, 6, 7, 8])
+    time.sleep(0.3)
+    gate.write_patch(TWO.replace("universe = 5", "universe = 6"))
+    gate.proc.send_signal(signal.SIGHUP)
+    check("a new universe is registered without a reconnect", gate.wait_log("now universe 6"), gate.text())
+    send(5, [9, 9, 9, 9, 9, 9, 9, 9])
+    send(6, [0x21, 0x22, 0x23, 0x24, 5, 6, 7, 8])
+    time.sleep(0.5)
+    gate.proc.send_signal(signal.SIGUSR1)
+    check("SIGUSR1 writes the figures to the log", gate.wait_log("stats: looks sent: "), gate.text())
+    frozen = time.monotonic()
+    os.kill(gate.proc.pid, signal.SIGSTOP)
+    time.sleep(2)
+    thawed = time.monotonic()
+    os.kill(gate.proc.pid, signal.SIGCONT)
+    time.sleep(1.2)
+    status, _, stats = gate.stop()
+    notify.close()
+    bus = sim.finish()
+    pings = notify.times("WATCHDOG=1")
+    gaps = [b - a for a, b in zip(pings, pings[1:]) if b < frozen or a > thawed]
+    check("READY, then a STATUS line and watchdog pings every half second",
+          notify.times("READY=1") and notify.times("STATUS=bus on " + sim.path) and gaps and max(gaps) < 0.75,
+          [text for _, text in notify.got][:6])
+    check("no ping while the process makes no progress, pings again after",
+          not [t for t in pings if frozen + 0.5 < t < thawed] and notify.times("WATCHDOG=1", thawed + 0.6),
+          (frozen, thawed, pings))
+    check("STOPPING on SIGTERM", notify.times("STOPPING=1"), notify.got[-3:])
+    check("reloads take effect: the new fixture at once, the old universe no more",
+          looks(bus, 0x010001) == ["01020304", "11121314", "21222324"] and looks(bus, 0x010002) == ["05060708"],
+          (looks(bus, 0x010001), looks(bus, 0x010002)))
+
+
+def test_group_look_and_refresh():
+    members = [0x010001 + i for i in range(4)]
+    sim = Sim(["0x%06X:2" % a for a in members])
+    patch = "universe = 8\n[bus]\nrefresh = 1.0\n[[group]]\naddress = 2\nmembers = [%s]\n" % ", ".join(map(str, members))
+    for i, a in enumerate(members):
+        patch += "[[fixture]]\naddress = %d\nchannel = %d\nmode = \"rgbw\"\n" % (a, 1 + 4 * i)
+    gate = Gate(patch, sim)
+    gate.wait_log("connected to olad")
+    send(8, [0x40, 0x30, 0x20, 0x10] * 4)
+    time.sleep(0.3)
+    sim.proc.send_signal(signal.SIGUSR1)  # every device restarts dark
+    time.sleep(1.2)
+    _, _, stats = gate.stop()
+    bus = sim.finish()
+    check("a uniform change to a declared group goes out as group looks only, the refresh included",
+          looks(bus, 2) and all(looks(bus, a) == [] for a in members) and stats.get("group looks sent") == "1"
+          and stats.get("device looks saved by group looks") == "4", (looks(bus, 2), stats))
+    check("a refresh brings the look back to devices that restarted",
+          int(stats.get("looks refreshed", "0")) >= 1 and all(device(bus, a)["channels"] == [0x40, 0x30, 0x20, 0x10]
+                                                              for a in members), bus["devices"])
+
+
 def main():
     for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
-                 test_dead_line_is_reported_and_retried):
+                 test_dead_line_is_reported_and_retried, test_line_lost_and_found, test_reload_stats_and_systemd,
+                 test_group_look_and_refresh):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run

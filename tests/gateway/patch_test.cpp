@@ -19,6 +19,8 @@ mode = "rgbw-fade"
 after = 0.5
 look = 0x11223344
 fade = 9
+[bus]
+refresh = 0
 )", "p.toml");
     ASSERT_TRUE(r.patch) << r.error;
     const Patch& p = *r.patch;
@@ -29,6 +31,7 @@ fade = 9
     EXPECT_EQ(p.fixtures[1].line, 6);
     EXPECT_EQ(p.loss.after, std::chrono::milliseconds(500));
     EXPECT_EQ(p.loss.look, (Look{0x11223344, 9}));
+    EXPECT_EQ(p.bus.refresh.count(), 0) << "0 turns the refresh off";
 }
 
 TEST(Patch, RefusesWithTheLineNamed) {
@@ -49,6 +52,15 @@ TEST(Patch, RefusesWithTheLineNamed) {
         {"[loss]\nlook = \"black\"\n", "p:7: 'look' must be \"hold\" or a colour"},
         {"speed = 3\n", "p:6: unknown key 'speed'"},
         {"[[fixture]]\naddress = 2\n channel = \n", "p:8: "},
+        {"[bus]\nrefresh = -1\n", "p:7: 'refresh' must be seconds, 0 (off) or more"},
+        {"[[group]]\naddress = 2\nmembers = [0x010009]\n", "p:8: member 0x010009 is not a device fixture"},
+        {"[[fixture]]\naddress = 2\nchannel = 9\nmode = \"rgbw\"\n[[group]]\naddress = 2\nmembers = [0x010001]\n",
+         "p:11: group 2 is patched as a fixture on line 6"},
+        {"[[group]]\naddress = 2\nmembers = [0x010001]\n[[group]]\naddress = 3\nmembers = [0x010001]\n",
+         "p:11: device 0x010001 is a member of the group on line 6 already"},
+        {"[[fixture]]\naddress = 0x010002\nchannel = 9\nmode = \"rgbw-fade\"\n[[group]]\naddress = 2\n"
+         "members = [0x010001, 0x010002]\n",
+         "p:12: device 0x010002 is rgbw-fade but 0x010001 is rgbw"},
     };
     for (const auto& c : cases) {
         const auto r = parse_patch(head + c.tail, "p");

@@ -1,10 +1,12 @@
 #include "tools/tivgate/bus_loop.h"
 
-#include <tivlink.h>
-
 #include <algorithm>
 
 #include "tools/tivgate/log.h"
+#include "tools/tivgate/look_send.h"
+#include "tools/tivgate/notify.h"
+#include "tools/tivgate/port_holder.h"
+#include "tools/tivgate/source_watch.h"
 
 namespace tivgate {
 
@@ -12,84 +14,109 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// How often the loop looks at the source's clock while nothing is dirty;
-// also the most a "DMX is back" line can lag.
-constexpr auto kTick = 100ms;
-// After a failed send the line is in trouble: retry, but back off so that a
-// dead port does not fill the log with the library's reports.
-constexpr std::chrono::milliseconds kFirstRetry = 1s;
-constexpr std::chrono::milliseconds kLongestRetry = 8s;
+// A static scene sends nothing, so the line is looked at on its own: a
+// device gone or replaced behind its name is noticed within this.
+constexpr auto kLineCheck = 1s;
+// While the line is lost: how often its name is looked up (a stat, no
+// library call), and the backoff between opens once it leads to a device.
+constexpr auto kPresenceCheck = 250ms;
+constexpr std::chrono::milliseconds kFirstRetry = 250ms;
+constexpr std::chrono::milliseconds kLongestRetry = 2s;
 
-class LossWatch {
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+class BusLoop {
 public:
-    LossWatch(const Patch& patch, Scheduler& scheduler) : patch_(patch), scheduler_(scheduler) {}
+    BusLoop(Scheduler& scheduler, BusLine& line, LineReport& report)
+        : scheduler_(scheduler), line_(line), report_(report), source_(scheduler) {}
 
-    // Says when the source falls silent or comes back, and sets the loss look.
-    void check(Clock::time_point now) {
-        const auto last = scheduler_.last_offer();
-        if (!last) return;
-        const bool silent = now - *last >= patch_.loss.after;
-        if (silent && !lost_) {
-            lost_ = true;
-            const double s = std::chrono::duration<double>(patch_.loss.after).count();
-            if (patch_.loss.look) {
-                log_line("no DMX for %.1f s: sending the loss look 0x%08X", s, patch_.loss.look->colour);
-                scheduler_.impose(std::vector<Look>(patch_.fixtures.size(), *patch_.loss.look), now);
-            } else {
-                log_line("no DMX for %.1f s: holding the last look", s);
-            }
-        } else if (!silent && lost_) {
-            lost_ = false;
-            log_line("DMX is back");
+    void run() {
+        report_.set({true, line_.device(), Clock::now()});
+        while (!scheduler_.stopping()) {
+            const Clock::time_point now = Clock::now();
+            watchdog_.ping_if_due(now);
+            source_.check(now);
+            if (lost_) recover(now);
+            else serve(now);
         }
     }
 
-    // When check() has something new to say at the latest.
-    Clock::time_point next(Clock::time_point now) const {
-        const auto last = scheduler_.last_offer();
-        if (!last || lost_) return now + kTick;
-        return std::min(now + kTick, *last + patch_.loss.after);
+private:
+    void serve(Clock::time_point now) {
+        if (now >= next_check_) {
+            next_check_ = now + kLineCheck;
+            if (!line_.still_there()) return lose("the device behind it is gone or was replaced", now);
+        }
+        const std::optional<Job> job = scheduler_.take(now);
+        if (!job) {
+            scheduler_.wait(std::min({source_.next(now), next_check_, scheduler_.next_refresh(), watchdog_.next()}));
+            return;
+        }
+        const Clock::time_point started = Clock::now();
+        const int result = send_look(*job);
+        const Clock::time_point finished = Clock::now();
+        if (result == 0) return scheduler_.record_send(*job, started, finished);
+        scheduler_.requeue(*job);
+        lose("a look was not written whole", finished);
     }
 
-private:
-    const Patch& patch_;
+    void lose(const char* why, Clock::time_point now) {
+        log_line("bus lost on %s: %s; reopening it when it is back", line_.path().c_str(), why);
+        line_.close();  // lets the kernel drop a dead tty, so that the name can lead to the next one
+        lost_ = true;
+        lost_since_ = now;
+        retry_ = kFirstRetry;
+        next_try_ = now;
+        said_holder_ = false;
+        report_.set({false, line_.device(), now});
+    }
+
+    void recover(Clock::time_point now) {
+        if (now >= next_try_) {
+            next_try_ = now + kPresenceCheck;
+            // No library call while the name leads nowhere: no box per try.
+            if (line_.present()) {
+                if (line_.open()) return back(now);
+                say_holder();
+                next_try_ = now + retry_;
+                retry_ = std::min(retry_ * 2, kLongestRetry);
+            }
+        }
+        scheduler_.pause(std::min({next_try_, source_.next(now), watchdog_.next()}));
+    }
+
+    void back(Clock::time_point now) {
+        const std::string device = line_.device();
+        log_line("bus back on %s (%s) after %.1f s; sending every look again", line_.path().c_str(), device.c_str(),
+                 seconds(now - lost_since_));
+        lost_ = false;
+        next_check_ = now + kLineCheck;
+        // The devices may have restarted along with the adapter.
+        scheduler_.resend_all(now);
+        report_.set({true, device, now});
+    }
+
+    void say_holder() {
+        if (said_holder_) return;
+        said_holder_ = true;
+        if (const auto line = port_holder_line(line_.device())) log_line("%s", line->c_str());
+    }
+
     Scheduler& scheduler_;
+    BusLine& line_;
+    LineReport& report_;
+    SourceWatch source_;
+    Watchdog watchdog_;
     bool lost_ = false;
+    Clock::time_point next_check_{};
+    Clock::time_point lost_since_{};
+    Clock::time_point next_try_{};
+    std::chrono::milliseconds retry_ = kFirstRetry;
+    bool said_holder_ = false;  // once per outage
 };
 
 }  // namespace
 
-int send_look(const Fixture& fixture, const Look& look) {
-    if (fixture.mode == FixtureMode::rgbw_fade) return fade_rgbx(fixture.address, look.colour, look.fade);
-    return set_rgbx(fixture.address, look.colour);
-}
-
-void run_bus(const Patch& patch, Scheduler& scheduler) {
-    LossWatch loss(patch, scheduler);
-    bool failing = false;
-    std::chrono::milliseconds retry = kFirstRetry;
-    while (!scheduler.stopping()) {
-        const Clock::time_point now = Clock::now();
-        loss.check(now);
-        const std::optional<Job> job = scheduler.take();
-        if (!job) {
-            scheduler.wait(loss.next(now));
-            continue;
-        }
-        const Clock::time_point started = Clock::now();
-        if (send_look(patch.fixtures[job->fixture], job->look) == 0) {
-            scheduler.record_send(*job, started);
-            if (failing) log_line("the bus takes frames again");
-            failing = false;
-            retry = kFirstRetry;
-            continue;
-        }
-        scheduler.requeue(*job);
-        if (!failing) log_line("a look for 0x%06X was not written whole; retrying", patch.fixtures[job->fixture].address);
-        failing = true;
-        scheduler.pause(Clock::now() + retry);  // a stop still ends it at once
-        retry = std::min(retry * 2, kLongestRetry);
-    }
-}
+void run_bus(Scheduler& scheduler, BusLine& line, LineReport& report) { BusLoop(scheduler, line, report).run(); }
 
 }  // namespace tivgate

@@ -1,8 +1,9 @@
 // tivgate: patches DMX slots from olad onto the tivlink bus.
 //
-// Three threads: the main thread parses, opens the port and then only waits
-// for SIGINT or SIGTERM; the source thread runs OLA's select server; the bus
-// thread makes every library call. They meet in the Scheduler.
+// Three threads: the main thread parses, opens the port, and then handles
+// every signal (stop, reload, stats) and the status line in one place; the
+// source thread runs OLA's select server; the bus thread makes every library
+// call while it runs. They meet in the Scheduler.
 #include <signal.h>
 #include <tivlink.h>
 
@@ -13,13 +14,19 @@
 
 #include "sim/com_env.h"
 #include "tools/tivctl/sim_session.h"
+#include "tools/tivgate/bus_line.h"
 #include "tools/tivgate/bus_loop.h"
+#include "tools/tivgate/line_report.h"
 #include "tools/tivgate/log.h"
+#include "tools/tivgate/notify.h"
 #include "tools/tivgate/ola_source.h"
 #include "tools/tivgate/options.h"
 #include "tools/tivgate/patch.h"
+#include "tools/tivgate/port_holder.h"
 #include "tools/tivgate/scheduler.h"
 #include "tools/tivgate/sim_layout.h"
+#include "tools/tivgate/stats_text.h"
+#include "tools/tivgate/status_line.h"
 
 #include <ola/Logging.h>
 
@@ -32,75 +39,93 @@ constexpr int kExitUsage = 2;
 
 // Blocked in every thread (the others inherit the mask), taken by the main
 // thread alone, so no handler runs in the middle of a library call.
-sigset_t stop_signals() {
+sigset_t handled_signals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, sig);
     return set;
 }
 
-int wait_for_stop_signal(const sigset_t& set) {
-    for (;;) {
-        const struct timespec tick = {1, 0};  // each wait bounded; only a stop signal ends the run
-        const int sig = sigtimedwait(&set, nullptr, &tick);
-        if (sig > 0) return sig;
-    }
+// The next signal, or 0 after a second without one.
+int next_signal(const sigset_t& set) {
+    const struct timespec tick = {1, 0};
+    const int sig = sigtimedwait(&set, nullptr, &tick);
+    return sig > 0 ? sig : 0;
 }
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, (size_t)(p * (double)(v.size() - 1) + 0.5));
-    return v[i];
-}
-
-void print_stats(const SchedulerCounts& c) {
-    std::printf("DMX frames received: %llu\n", (unsigned long long)c.frames);
-    std::printf("fixture changes received: %llu\n", (unsigned long long)c.changes);
-    std::printf("looks sent: %llu\n", (unsigned long long)c.sent);
-    std::printf("changes coalesced: %llu\n", (unsigned long long)c.coalesced);
-    std::printf("sends failed: %llu\n", (unsigned long long)c.failed);
-    std::printf("latency, DMX change to first frame: median %.2f ms, p99 %.2f ms over %zu sends\n",
-                percentile(c.latency_ms, 0.5), percentile(c.latency_ms, 0.99), c.latency_ms.size());
-}
-
-std::vector<Look> looks_of(const Patch& patch, std::span<const uint8_t> slots) {
-    std::vector<Look> looks;
-    looks.reserve(patch.fixtures.size());
-    for (const Fixture& f : patch.fixtures) looks.push_back(look_from_dmx(slots, f.channel, f.mode));
-    return looks;
-}
-
-int run(const Options& o, const Patch& patch, const ola::network::IPV4SocketAddress& server) {
-    const sigset_t signals = stop_signals();
-
-    std::unique_ptr<tivctl::SimSession> sim;
-    if (o.sim) sim = std::make_unique<tivctl::SimSession>(o.sim_devices.empty() ? sim_layout_for(patch) : o.sim_devices, o.port);
-    if (!o.device.empty()) tivsim::set_com_env(o.port, o.device);
-    if (init_tiv3(o.port, o.baud) != 0) return kExitFailed;  // the library has said why
-
+std::string describe(const Patch& patch) {
     const size_t groups = (size_t)std::count_if(patch.fixtures.begin(), patch.fixtures.end(),
                                                 [](const Fixture& f) { return is_group(f.address); });
-    log_line("universe %u, %zu fixtures (%zu groups, %zu devices) on COM%d at %d Bd%s, olad at %s", patch.universe,
-             patch.fixtures.size(), groups, patch.fixtures.size() - groups, o.port, o.baud,
+    std::string text = "universe " + std::to_string(patch.universe) + ", " + std::to_string(patch.fixtures.size()) +
+                       " fixtures (" + std::to_string(groups) + " groups, " +
+                       std::to_string(patch.fixtures.size() - groups) + " devices)";
+    if (!patch.groups.empty())
+        text += ", " + std::to_string(patch.groups.size()) + (patch.groups.size() == 1 ? " declared group" : " declared groups");
+    return text;
+}
+
+void reload(const std::string& path, Scheduler& scheduler, OlaSource& source) {
+    PatchResult read = read_patch(path);
+    if (!read.patch) {
+        log_line("SIGHUP: %s; keeping the running patch", read.error.c_str());
+        return;
+    }
+    auto patch = std::make_shared<const Patch>(std::move(*read.patch));
+    if (scheduler.replace(patch, Clock::now())) source.set_universe(patch->universe);
+    log_line("SIGHUP: patch %s reloaded: %s", path.c_str(), describe(*patch).c_str());
+}
+
+void log_stats(const Scheduler& scheduler) {
+    for (const std::string& line : stats_lines(scheduler.counts(), scheduler.latencies()))
+        log_line("stats: %s", line.c_str());
+}
+
+// Opens the line at start; says who holds it when that is what stops it.
+bool open_line(BusLine& line) {
+    if (line.open()) return true;
+    if (const auto holder = port_holder_line(line.device())) log_line("%s", holder->c_str());
+    return false;
+}
+
+int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network::IPV4SocketAddress& server) {
+    const sigset_t signals = handled_signals();
+
+    std::unique_ptr<tivctl::SimSession> sim;
+    if (o.sim) sim = std::make_unique<tivctl::SimSession>(o.sim_devices.empty() ? sim_layout_for(*patch) : o.sim_devices, o.port);
+    if (!o.device.empty()) tivsim::set_com_env(o.port, o.device);
+    BusLine line(o.port, o.baud);
+    if (!open_line(line)) return kExitFailed;  // the library has said why
+    notify_ready();  // the port is ours; olad may come later
+    log_line("%s on %s (COM%d) at %d Bd%s, olad at %s", describe(*patch).c_str(), line.path().c_str(), o.port, o.baud,
              o.sim ? " (simulated)" : "", server.ToString().c_str());
 
-    Scheduler scheduler(patch.fixtures.size());
-    std::thread bus([&] { run_bus(patch, scheduler); });
-    OlaSource source(server, patch.universe, [&](std::span<const uint8_t> slots) {
-        const Clock::time_point now = Clock::now();
-        scheduler.offer(looks_of(patch, slots), now);
+    Scheduler scheduler(patch);
+    LineReport report;
+    std::thread bus([&] { run_bus(scheduler, line, report); });
+    OlaSource source(server, patch->universe, [&](unsigned universe, std::span<const uint8_t> slots) {
+        scheduler.offer(universe, slots, Clock::now());
     });
     source.start();
 
-    const int sig = wait_for_stop_signal(signals);
+    StatusReporter status;
+    int sig = 0;
+    while (sig != SIGINT && sig != SIGTERM) {
+        sig = next_signal(signals);
+        if (sig == SIGHUP) reload(o.patch, scheduler, source);
+        if (sig == SIGUSR1) log_stats(scheduler);
+        status.tick(scheduler, report, source.connected(), Clock::now());
+    }
+    notify_stopping();
     log_line("%s: finishing the look in hand", sig == SIGINT ? "SIGINT" : "SIGTERM");
     source.stop();
     scheduler.stop();
     bus.join();
-    exit_tiv3();
-    if (o.stats) print_stats(scheduler.counts());
+    const bool was_open = line.is_open();
+    line.close();
+    log_line("stopped after %llu looks; %s", (unsigned long long)scheduler.counts().sent,
+             was_open ? "port closed" : "the port was closed already, with the bus lost");
+    if (o.stats)
+        for (const std::string& l : stats_lines(scheduler.counts(), scheduler.latencies())) std::printf("%s\n", l.c_str());
     if (sim) {
         sim->settle();
         sim->print_devices(stdout, true);
@@ -113,15 +138,15 @@ int run(const Options& o, const Patch& patch, const ola::network::IPV4SocketAddr
 }  // namespace
 
 int main(int argc, char** argv) {
-    // From the first instruction on, so that a stop signal during start-up
-    // waits for its turn instead of killing the process half-way.
-    const sigset_t signals = stop_signals();
+    // From the first instruction on, so that a signal during start-up waits
+    // for its turn instead of killing the process half-way.
+    const sigset_t signals = handled_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);  // olad hanging up is a reconnect, not our death
     const ParsedOptions parsed = parse_options(argc, argv);
     if (!parsed.options) return parsed.exit_status;
     const Options& o = *parsed.options;
-    const PatchResult patch = read_patch(o.patch);
+    PatchResult patch = read_patch(o.patch);
     if (!patch.patch) {
         std::fprintf(stderr, "tivgate: %s\n", patch.error.c_str());
         return kExitUsage;
@@ -134,5 +159,5 @@ int main(int argc, char** argv) {
     // Our own lines say what happened to olad; OLA's warnings would repeat
     // them at every try of a reconnect.
     ola::InitLogging(ola::OLA_LOG_FATAL, ola::OLA_LOG_STDERR);
-    return run(o, *patch.patch, server);
+    return run(o, std::make_shared<const Patch>(std::move(*patch.patch)), server);
 }

@@ -102,15 +102,39 @@ void OlaSource::registered(const ola::client::Result& result) {
         retry_later();
         return;
     }
-    log_line("%s olad at %s, universe %u", was_connected_ ? "reconnected to" : "connected to",
-             server_.ToString().c_str(), universe_);
+    if (moving_) log_line("olad at %s: now universe %u", server_.ToString().c_str(), universe_);
+    else log_line("%s olad at %s, universe %u", was_connected_ ? "reconnected to" : "connected to",
+                  server_.ToString().c_str(), universe_);
+    moving_ = false;
     was_connected_ = true;
+    connected_ = true;
     said_unreachable_ = false;
     backoff_ = kFirstBackoff;
 }
 
+void OlaSource::set_universe(unsigned universe) {
+    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::move_to, universe));
+}
+
+void OlaSource::move_to(unsigned universe) {
+    if (universe == universe_) return;
+    const unsigned old = universe_;
+    universe_ = universe;
+    if (!connected_) return;  // the next registration asks for the new one
+    moving_ = true;
+    client_->RegisterUniverse(old, ola::client::UNREGISTER, ola::NewSingleCallback(this, &OlaSource::unregistered));
+    client_->RegisterUniverse(universe_, ola::client::REGISTER, ola::NewSingleCallback(this, &OlaSource::registered));
+}
+
+void OlaSource::unregistered(const ola::client::Result& result) {
+    // Frames of the old universe are dropped anyway; olad keeps sending them at worst.
+    if (!result.Success()) log_line("olad at %s: leaving the old universe: %s", server_.ToString().c_str(),
+                                    result.Error().c_str());
+}
+
 void OlaSource::closed() {
     close_callback_ = nullptr;  // a single-use callback: it deletes itself after this run
+    connected_ = false;
     if (dropping_) return;
     log_line("lost olad at %s; the bus keeps its last look, reconnecting", server_.ToString().c_str());
     // The client is inside its own callback here: let it return first.
@@ -123,10 +147,12 @@ void OlaSource::dmx(const ola::client::DMXMetadata& meta, const ola::DmxBuffer& 
     std::array<uint8_t, 512> slots{};
     unsigned length = (unsigned)slots.size();
     data.Get(slots.data(), &length);
-    on_dmx_(std::span<const uint8_t>(slots.data(), length));
+    on_dmx_(meta.universe, std::span<const uint8_t>(slots.data(), length));
 }
 
 void OlaSource::drop_connection() {
+    connected_ = false;
+    moving_ = false;
     if (!socket_) return;
     dropping_ = true;
     if (client_) client_->Stop();

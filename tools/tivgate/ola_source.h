@@ -2,9 +2,11 @@
 // thread of its own that runs OLA's select server. When olad goes away it
 // reconnects with backoff; the bus keeps its last look meanwhile.
 //
-// Threads: start() and stop() come from the main thread; every other member
-// but the two flags is touched only by the select server's thread (OLA's
-// rule), which ends before stop() returns. DMX leaves through the callback, on that thread.
+// Threads: start(), stop(), set_universe() and connected() come from the main
+// thread; every other member but the atomics is touched only by the select
+// server's thread (OLA's rule), which ends before stop() returns; a universe
+// change reaches it through the server's Execute(). DMX leaves through the
+// callback, on that thread.
 #pragma once
 
 #include <atomic>
@@ -24,7 +26,7 @@
 
 namespace tivgate {
 
-using DmxHandler = std::function<void(std::span<const uint8_t> slots)>;
+using DmxHandler = std::function<void(unsigned universe, std::span<const uint8_t> slots)>;
 
 class OlaSource {
 public:
@@ -35,18 +37,24 @@ public:
 
     void start();
     void stop();  // bounded: the select server leaves its loop within one turn
+    // Registers for `universe` in place of the one before (after a reload).
+    void set_universe(unsigned universe);
+    // Registered with olad for the universe.
+    bool connected() const { return connected_; }
 
 private:
     void connect();
     void connected(int fd, int error);
     void closed();
     void registered(const ola::client::Result& result);
+    void move_to(unsigned universe);
+    void unregistered(const ola::client::Result& result);
     void dmx(const ola::client::DMXMetadata& meta, const ola::DmxBuffer& data);
     void drop_connection();
     void retry_later();
 
     const ola::network::IPV4SocketAddress server_;
-    const unsigned universe_;
+    unsigned universe_;
     const DmxHandler on_dmx_;
     ola::io::SelectServer ss_;
     ola::network::TCPConnector connector_;
@@ -59,6 +67,8 @@ private:
     bool dropping_ = false;  // our own hang-up, not olad's
     std::atomic<bool> stop_requested_{false};  // main thread to source thread
     std::atomic<bool> finished_{false};        // source thread to main thread
+    std::atomic<bool> connected_{false};       // source thread to main thread
+    bool moving_ = false;                      // registering for a new universe
     std::thread thread_;
 };
 

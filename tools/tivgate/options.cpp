@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "tools/common/number_parse.h"
 
 namespace tivgate {
@@ -21,12 +23,12 @@ ParsedOptions parse_options(int argc, char** argv) {
     std::string port = "1", baud = "9600";
     std::vector<std::string> sim_devices;
     app.add_option("--patch", o.patch, "the patch file (TOML)")->required()->type_name("FILE");
-    app.add_option("-p,--port", port, "COM port number 1..9 (default 1)")
+    auto* port_option = app.add_option("-p,--port", port, "COM port number 1..9")
         ->type_name("N")->check(check_with(tivtools::parse_port, "N"));
     app.add_option("-b,--baud", baud, "baud rate dividing 115200 (default 9600)")
         ->type_name("B")->check(check_with(tivtools::parse_baud, "B"));
     app.add_option("--ola", o.ola, "olad's RPC address (default 127.0.0.1:9010)")->type_name("HOST:PORT");
-    auto* device = app.add_option("--device", o.device, "serial device to open as COM<port>")->type_name("PATH");
+    auto* device = app.add_option("--device", o.device, "serial device to open as COM<port> (a /dev/serial/by-id/ name survives replugging)")->type_name("PATH");
     auto* sim = app.add_flag("--sim", o.sim, "drive a simulated bus inside this process; print it at exit");
     app.add_option("--sim-device", sim_devices, "simulated device ADDR[:GROUP] (repeat; default: from the patch)")
         ->type_name("DEV")->check(check_with(tivtools::parse_sim_device, "DEV"))->needs(sim);
@@ -37,6 +39,12 @@ ParsedOptions parse_options(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return {std::nullopt, status == 0 ? 0 : 2};
+    }
+    // Like tivctl, no port by default: COM1 is the console on many boards.
+    if (port_option->count() == 0 && device->count() == 0 && !o.sim) {
+        std::fprintf(stderr, "tivgate: no bus named: give --device PATH, --port N or --sim "
+                             "(the service takes them from TIVGATE_OPTIONS in /etc/default/tivgate)\n");
+        return {std::nullopt, 2};
     }
     o.port = (int)*tivtools::parse_port(port).value;
     o.baud = (int)*tivtools::parse_baud(baud).value;

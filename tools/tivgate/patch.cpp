@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <toml++/toml.h>
 
@@ -78,14 +79,22 @@ std::optional<Refusal> read_fixture(const toml::table& t, Fixture& f) {
     return std::nullopt;
 }
 
+// Seconds up to a day, kept in milliseconds; `zero_allowed` for "never".
+std::optional<Refusal> seconds_in(const toml::table& t, std::string_view key, bool zero_allowed,
+                                  std::chrono::milliseconds& out) {
+    const toml::node* node = t.get(key);
+    if (!node) return std::nullopt;
+    const auto seconds = node->value<double>();
+    if (!seconds || !(*seconds > 0 || (zero_allowed && *seconds == 0)) || *seconds > 86400)
+        return Refusal{line_of(*node), "'" + std::string(key) + "' must be seconds, " +
+                                           (zero_allowed ? "0 (off) or more" : "more than 0") + " and at most 86400"};
+    out = std::chrono::milliseconds((int64_t)(*seconds * 1000 + 0.5));
+    return std::nullopt;
+}
+
 std::optional<Refusal> read_loss(const toml::table& t, LossPolicy& loss) {
     if (auto r = unknown_keys(t, {"after", "look", "fade"}, " in [loss]")) return r;
-    if (const toml::node* after = t.get("after")) {
-        const auto seconds = after->value<double>();
-        if (!seconds || !(*seconds > 0) || *seconds > 86400)
-            return Refusal{line_of(*after), "'after' must be seconds, more than 0 and at most 86400"};
-        loss.after = std::chrono::milliseconds((int64_t)(*seconds * 1000 + 0.5));
-    }
+    if (auto r = seconds_in(t, "after", false, loss.after)) return r;
     const toml::node* look = t.get("look");
     if (!look || look->value_exact<std::string>() == "hold") {
         if (t.get("fade")) return Refusal{line_of(*t.get("fade")), "'fade' needs a 'look' colour"};
@@ -123,8 +132,85 @@ std::optional<Refusal> check_overlaps(const std::vector<Fixture>& fixtures) {
     return std::nullopt;
 }
 
+std::string hex(uint32_t address) {
+    std::ostringstream s;
+    s << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(address < 0x10000 ? 0 : 6) << address;
+    return s.str();
+}
+
+const char* mode_name(FixtureMode mode) { return mode == FixtureMode::rgbw ? "rgbw" : "rgbw-fade"; }
+
+std::optional<Refusal> read_members(const toml::table& t, const Patch& patch, Group& g) {
+    const toml::node* node = t.get("members");
+    if (!node) return Refusal{g.line, "'members' is missing"};
+    const toml::array* list = node->as_array();
+    if (!list || list->empty()) return Refusal{line_of(*node), "'members' must list the group's devices: [0x010001, ...]"};
+    for (const toml::node& m : *list) {
+        const auto address = m.value_exact<int64_t>();
+        const auto at = std::find_if(patch.fixtures.begin(), patch.fixtures.end(),
+                                     [&](const Fixture& f) { return address && f.address == *address; });
+        if (!address || at == patch.fixtures.end() || is_group(at->address))
+            return Refusal{line_of(m), "member " + (address ? hex((uint32_t)*address) : std::string("?")) +
+                                           " is not a device fixture of this patch"};
+        const size_t index = (size_t)(at - patch.fixtures.begin());
+        for (const Group& other : patch.groups)
+            if (std::find(other.members.begin(), other.members.end(), index) != other.members.end())
+                return Refusal{line_of(m), "device " + hex(at->address) + " is a member of the group on line " +
+                                               std::to_string(other.line) + " already"};
+        if (std::find(g.members.begin(), g.members.end(), index) != g.members.end())
+            return Refusal{line_of(m), "device " + hex(at->address) + " is listed twice"};
+        const Fixture& first = patch.fixtures[g.members.empty() ? index : g.members.front()];
+        if (first.mode != at->mode)
+            return Refusal{line_of(m), "device " + hex(at->address) + " is " + mode_name(at->mode) + " but " +
+                                           hex(first.address) + " is " + mode_name(first.mode) +
+                                           ": a group's members share one mode"};
+        g.members.push_back(index);
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> read_group(const toml::table& t, const Patch& patch, Group& g) {
+    g.line = line_of(t);
+    if (auto r = unknown_keys(t, {"address", "members"}, " in [[group]]")) return r;
+    int64_t address = 0;
+    if (auto r = integer_in(t, "address", 1, 255, g.line, address)) return r;
+    g.address = (uint32_t)address;
+    for (const Fixture& f : patch.fixtures)
+        if (f.address == g.address)
+            return Refusal{line_of(*t.get("address")), "group " + std::to_string(address) +
+                                                           " is patched as a fixture on line " +
+                                                           std::to_string(f.line) + "; declare it or patch it, not both"};
+    for (const Group& other : patch.groups)
+        if (other.address == g.address)
+            return Refusal{line_of(*t.get("address")),
+                           "group " + std::to_string(address) + " is declared already on line " + std::to_string(other.line)};
+    return read_members(t, patch, g);
+}
+
+std::optional<Refusal> read_groups(const toml::table& root, Patch& patch) {
+    const toml::node* node = root.get("group");
+    if (!node) return std::nullopt;
+    const toml::array* list = node->as_array();
+    if (!list) return Refusal{line_of(*node), "'group' must be an array of tables: [[group]]"};
+    for (const toml::node& item : *list) {
+        const toml::table* t = item.as_table();
+        if (!t) return Refusal{line_of(item), "each group must be a table"};
+        Group g{};
+        if (auto r = read_group(*t, patch, g)) return r;
+        patch.groups.push_back(std::move(g));
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> read_bus(const toml::node& node, BusPolicy& bus) {
+    const toml::table* t = node.as_table();
+    if (!t) return Refusal{line_of(node), "'bus' must be a table: [bus]"};
+    if (auto r = unknown_keys(*t, {"refresh"}, " in [bus]")) return r;
+    return seconds_in(*t, "refresh", true, bus.refresh);
+}
+
 std::optional<Refusal> read_root(const toml::table& root, Patch& patch) {
-    if (auto r = unknown_keys(root, {"universe", "fixture", "loss"}, "")) return r;
+    if (auto r = unknown_keys(root, {"universe", "fixture", "group", "loss", "bus"}, "")) return r;
     int64_t universe = 0;
     if (auto r = integer_in(root, "universe", 0, 0xFFFFFFFF, 1, universe)) return r;
     patch.universe = (unsigned)universe;
@@ -144,7 +230,10 @@ std::optional<Refusal> read_root(const toml::table& root, Patch& patch) {
         if (!loss->as_table()) return Refusal{line_of(*loss), "'loss' must be a table: [loss]"};
         if (auto r = read_loss(*loss->as_table(), patch.loss)) return r;
     }
-    return check_overlaps(patch.fixtures);
+    if (const toml::node* bus = root.get("bus"))
+        if (auto r = read_bus(*bus, patch.bus)) return r;
+    if (auto r = check_overlaps(patch.fixtures)) return r;
+    return read_groups(root, patch);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The patch: which DMX slots of which universe drive which bus address, and
-// what to do when the source falls silent. Read from a TOML file.
+// The patch: which DMX slots of which universe drive which bus address, which
+// devices answer to a declared group, what to do when the source falls
+// silent, and how often the bus is refreshed. Read from a TOML file.
 #pragma once
 
 #include <chrono>
@@ -25,10 +26,27 @@ struct LossPolicy {
     std::optional<Look> look;               // sent to every fixture; none: hold the last
 };
 
+// A group the installer declares complete: these device fixtures are every
+// device on the bus that answers to `address`, so one look to the group may
+// stand in for theirs when they all agree.
+struct Group {
+    uint32_t address;             // 1..255
+    std::vector<size_t> members;  // indices into Patch::fixtures, device fixtures only
+    int line;
+};
+
+struct BusPolicy {
+    // Every look is sent again at least this often, for devices that
+    // restarted behind our back; 0: never.
+    std::chrono::milliseconds refresh{30000};
+};
+
 struct Patch {
     unsigned universe = 0;
     std::vector<Fixture> fixtures;
+    std::vector<Group> groups;
     LossPolicy loss;
+    BusPolicy bus;
 };
 
 struct PatchResult {

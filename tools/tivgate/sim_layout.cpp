@@ -17,8 +17,11 @@ std::vector<tivtools::SimDevicePlace> sim_layout_for(const Patch& patch) {
     auto patched = [&](uint32_t a) {
         return std::any_of(patch.fixtures.begin(), patch.fixtures.end(), [&](const Fixture& f) { return f.address == a; });
     };
-    for (const Fixture& f : patch.fixtures)
-        if (!is_group(f.address)) layout.push_back({f.address, 0});
+    std::vector<uint8_t> declared(patch.fixtures.size(), 0);
+    for (const Group& g : patch.groups)
+        for (size_t m : g.members) declared[m] = (uint8_t)g.address;
+    for (size_t i = 0; i < patch.fixtures.size(); i++)
+        if (!is_group(patch.fixtures[i].address)) layout.push_back({patch.fixtures[i].address, declared[i]});
     uint32_t next = kTopAddress;
     for (const Fixture& f : patch.fixtures) {
         if (!is_group(f.address)) continue;

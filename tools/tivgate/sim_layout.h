@@ -1,5 +1,6 @@
 // The devices a --sim run puts on its bus when none are named: one at each
-// patched device address, and one member for each patched group.
+// patched device address (in its declared group, if any), and one member
+// for each patched group fixture.
 #pragma once
 
 #include <vector>

@@ -1,7 +1,9 @@
 #include "tools/tivsim/sim_runner.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,19 @@ using tivsim::Nanos;
 
 constexpr Nanos kRedraw = 100ms;
 constexpr Nanos kLongNoise = std::chrono::hours(24);
+
+// SIGUSR1: a blip on the devices' supply, for a host's tests of what it
+// does about devices that restart behind its back.
+std::atomic<bool> power_cycle_asked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+extern "C" void on_power_cycle_signal(int) { power_cycle_asked.store(true); }
+
+void catch_power_cycle_signal() {
+    struct sigaction action = {};
+    action.sa_handler = on_power_cycle_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+}
 
 size_t frame_count(const std::vector<tivsim::DecodedFrame>& log) {
     return (size_t)std::count_if(log.begin(), log.end(),
@@ -96,6 +111,10 @@ void run_loop(tivsim::SimBus& bus, const SimOptions& o, const std::string& expor
     std::vector<tivsim::DecodedFrame> log;
     for (;;) {
         log = next_round(bus, log.size());
+        if (power_cycle_asked.exchange(false)) {
+            bus.devices().power_cycle();
+            if (!view && !o.quiet) std::printf("power cycle: every device restarted, outputs dark\n");
+        }
         const Nanos elapsed = tivsim::monotonic_now() - start;
         const size_t frames = frame_count(log);
         if (view)
@@ -145,6 +164,7 @@ bool write_json(tivsim::SimBus& bus, const SimOptions& o, JsonOutput& output) {
 
 int run_sim(const SimOptions& o) {
     tivtools::catch_stop_signals();
+    catch_power_cycle_signal();
     JsonOutput json;
     if (!json.open(o.json)) {
         std::fprintf(stderr, "tivsim: cannot write %s: %s\n", o.json.c_str(), std::strerror(errno));
