@@ -20,7 +20,7 @@ if [ -z "$qemu" ] || ! "$qemu" -version >/dev/null 2>&1; then
   echo "system: skipped: QEMU cannot start here (no working qemu-system-x86_64)"
   exit 0
 fi
-for tool in mmdebstrap mke2fs socat jq; do
+for tool in mmdebstrap mke2fs socat; do
   command -v "$tool" >/dev/null || { echo "system: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
@@ -213,6 +213,22 @@ if [ "$st" -eq 0 ] && [ "$(grep -c ' install ok installed$' <<<"$out")" -eq "${#
   pass "packages: ${packages% } installed (${how%%,*}); apt-get check: every dependency met"
 else
   fail "packages: $missing not installed or apt-get check failed: $out"
+fi
+
+# The first day: the port held as the stock olad's plugins hold it, by a
+# process named olad of user olad, locked, its pid in a UUCP lock file.
+# Inside its sandbox tivgate still names the holder and olad's plugin files.
+st=0; guest 40 "mkdir -p /etc/tivgate && cp /usr/share/doc/tivlink/tivgate/patch.example.toml /etc/tivgate/patch.toml
+  echo 'TIVGATE_OPTIONS=\"--device $byid\"' >/etc/default/tivgate
+  cp /usr/bin/flock /usr/local/bin/olad
+  runuser -u olad -- olad -o /dev/ttyUSB0 sh -c 'echo \$PPID >/run/lock/LCK..ttyUSB0; exec sleep 20' </dev/null >/dev/null 2>&1 &
+  for i in \$(seq 50); do [ -s /run/lock/LCK..ttyUSB0 ] && break; sleep 0.1; done
+  systemctl start tivgate; journalctl _SYSTEMD_INVOCATION_ID=\$(show InvocationID) -o cat; systemctl stop tivgate
+  kill \$(cat /run/lock/LCK..ttyUSB0); rm -r /etc/tivgate /etc/default/tivgate /run/lock/LCK..ttyUSB0 /usr/local/bin/olad" || st=$?
+if grep -q 'held by process [0-9]* (olad)' <<<"$out" && grep -q 'ola-usbserial.conf' <<<"$out"; then
+  pass "the port held as the stock olad holds it: tivgate names $(grep -o 'process [0-9]* (olad) of user [a-z]*' <<<"$out") and olad's plugin files"
+else
+  fail "the port held as the stock olad holds it: tivgate did not name it: $out"
 fi
 
 # The administrator's steps: the shell blocks of docs/gateway.md's "Install on
