@@ -16,6 +16,7 @@ if [ "${1:-}" != demo ]; then
     clang llvm valgrind
     wine wine32:i386
     qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
+    mmdebstrap e2fsprogs socat  # tests/system: a Debian guest with systemd, built and driven from here
     ola libola-dev libtomlplusplus-dev libsystemd-dev iproute2  # tivgate and its tests
     scdoc lintian bash-completion man-db  # manual pages and the Debian packages
   )

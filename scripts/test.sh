@@ -22,6 +22,8 @@ bash tests/gateway/run.sh build/linux
 bash tests/wine/run.sh build/linux build/windows
 # The library on real serial drivers: a 16550A and an FTDI adapter in a QEMU guest.
 bash tests/uart/run.sh build/linux
+# tivgate as users run it: the packages on a Debian 12 guest with systemd and olad, an adapter hot-plugged.
+bash tests/system/run.sh build/linux
 # The installed forms: prefix, .deb, C, C++ and Python hosts.
 bash scripts/test-install.sh build/linux
 # Sanitizer suites, bounded fuzz runs, valgrind cycles (scripts/reliability.sh --long for more).
