@@ -241,7 +241,7 @@ bus_before_steps=$(grep -cE '^ +[0-9.]+ ms' "$work/bus.log" || true)
 st=0; guest 120 "$(cat "$work/step1.sh" "$work/step2.sh")" || st=$?
 steps_out=$out
 guest 20 'for p in ActiveState SubState Type FragmentPath DropInPaths MainPID; do echo "$p=$(show $p)"; done
-  systemctl status tivgate --no-pager | grep "Status:"'
+  systemctl status tivgate --no-pager | grep "Status:"' || true
 state=$out
 if [ "$st" -eq 0 ] && grep -qx 'SubState=running' <<<"$state" && grep -qx 'Type=notify' <<<"$state" &&
    grep -qx 'FragmentPath=\(/usr\)\?/lib/systemd/system/tivgate.service' <<<"$state" && grep -qx 'DropInPaths=' <<<"$state" &&
@@ -413,7 +413,7 @@ send 10 'systemctl poweroff'
 for _ in $(seq 300); do kill -0 "$qemu_pid" 2>/dev/null || break; sleep 0.1; done
 echo "system: figures: root filesystem $(secs "$rootfs_ms") s (${how%%,*}), boot $(secs "$boot_ms") s," \
   "unplug noticed after ${lost_figures[*]:-?} s, the current look back ${back_figures[*]:-?} s after the by-id link" \
-  "(${add_figures[*]:-?} s after device_add),"
+  "(${add_figures[*]:-?} s after device_add)," \
   "whole stage $(secs $(( (${EPOCHREALTIME/./} - stage_start) / 1000 ))) s"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
