@@ -240,7 +240,9 @@ awk -v dir="$work" '/^## / { on = ($0 == "## Install on a Debian system") }
 bus_before_steps=$(grep -cE '^ +[0-9.]+ ms' "$work/bus.log" || true)
 st=0; guest 120 "$(cat "$work/step1.sh" "$work/step2.sh")" || st=$?
 steps_out=$out
-guest 20 'for p in ActiveState SubState Type FragmentPath DropInPaths MainPID; do echo "$p=$(show $p)"; done
+# The status line may follow READY by a moment: it is renewed every 5 s.
+guest 20 'for i in $(seq 60); do [ -n "$(show StatusText)" ] && break; sleep 0.1; done
+  for p in ActiveState SubState Type FragmentPath DropInPaths MainPID; do echo "$p=$(show $p)"; done
   systemctl status tivgate --no-pager | grep "Status:"' || true
 state=$out
 if [ "$st" -eq 0 ] && grep -qx 'SubState=running' <<<"$state" && grep -qx 'Type=notify' <<<"$state" &&
