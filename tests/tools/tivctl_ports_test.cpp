@@ -1,6 +1,5 @@
-// `tivctl ports` against a sysfs tree of its own: an on-board UART, an
-// 8250 placeholder, a USB-serial adapter, a CDC-ACM board and a console; and
-// udev's by-id links: two to the adapter, one left over from a board gone.
+// `tivctl ports` against a sysfs tree of its own: an on-board UART, an 8250 placeholder, a USB-serial
+// adapter, a CDC-ACM board, a console; by-id links: two to the adapter, one left from a board gone.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -87,8 +86,7 @@ TEST(TivctlPorts, ListsTheSerialPortsAsJson) {
 
 TEST(TivctlPorts, TableNamesEachPortsCom) {
     FakeSysfs sysfs;
-    const Finished r =
-        run_to_end({kTivctl, "ports", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
+    const Finished r = run_to_end({kTivctl, "ports", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 5u) << r.out;
