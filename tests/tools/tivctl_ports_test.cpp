@@ -39,7 +39,6 @@ public:
     }
     ~FakeSysfs() { fs::remove_all(root_); }
     std::string path() const { return root_.string(); }
-    std::string by_id() const { return (root_ / "by-id").string(); }
 
 private:
     void write(const std::string& file, const std::string& text) {
@@ -73,20 +72,20 @@ const Env kComs = {{"TIVLINK_COM1", ""}, {"TIVLINK_COM3", "/dev/ttyUSB0"}};
 
 TEST(TivctlPorts, ListsTheSerialPortsAsJson) {
     FakeSysfs sysfs;
-    const Finished r = run_to_end({kTivctl, "ports", "--json", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, kComs);
+    const Finished r = run_to_end({kTivctl, "ports", "--json", "--sysfs", sysfs.path(), "--by-id", sysfs.path() + "/by-id"}, kComs);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               R"({"ports":[)"
               R"({"device":"/dev/ttyACM0","com":null,"driver":"cdc_acm","usb_id":"2341:0043","manufacturer":"Maker","product":"Board","serial":"","by_id":null},)"
               R"({"device":"/dev/ttyS0","com":1,"driver":"serial","usb_id":null,"manufacturer":"","product":"","serial":"","by_id":null},)"
               R"({"device":"/dev/ttyUSB0","com":3,"driver":"ftdi_sio","usb_id":"0403:6001","manufacturer":"FTDI","product":"FT232R USB UART","serial":"A9\"x","by_id":")" +
-                  sysfs.by_id() + R"(/usb-FTDI_FT232R_USB_UART_A9x-if00-port0"}]})"
+                  sysfs.path() + "/by-id" + R"(/usb-FTDI_FT232R_USB_UART_A9x-if00-port0"}]})"
               "\n");
 }
 
 TEST(TivctlPorts, TableNamesEachPortsCom) {
     FakeSysfs sysfs;
-    const Finished r = run_to_end({kTivctl, "ports", "--sysfs", sysfs.path(), "--by-id", sysfs.by_id()}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
+    const Finished r = run_to_end({kTivctl, "ports", "--sysfs", sysfs.path(), "--by-id", sysfs.path() + "/by-id"}, {{"TIVLINK_COM1", "/dev/ttyACM0"}});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 5u) << r.out;
@@ -94,7 +93,7 @@ TEST(TivctlPorts, TableNamesEachPortsCom) {
     // COM1 now names another device, so ttyS0 answers to none.
     EXPECT_NE(lines[2].find("/dev/ttyS0    -     serial"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("0403:6001  FTDI FT232R USB UART (serial A9\"x)"), std::string::npos) << lines[3];
-    EXPECT_EQ(lines[4], "              " + sysfs.by_id() + "/usb-FTDI_FT232R_USB_UART_A9x-if00-port0");
+    EXPECT_EQ(lines[4], "              " + sysfs.path() + "/by-id" + "/usb-FTDI_FT232R_USB_UART_A9x-if00-port0");
 }
 
 }  // namespace
