@@ -19,7 +19,8 @@ std::shared_ptr<const Patch> devices(size_t n) {
     auto p = std::make_shared<Patch>();
     p->universe = 1;
     p->bus.refresh = {};
-    for (size_t i = 0; i < n; i++) p->fixtures.push_back({0x010001 + (uint32_t)i, 1 + 4 * (int)i, FixtureMode::rgbw, 0});
+    for (size_t i = 0; i < n; i++)
+        p->fixtures.push_back({0x010001 + (uint32_t)i, 1 + 4 * (int)i, FixtureMode::rgbw, 0});
     return p;
 }
 
