@@ -10,6 +10,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -328,18 +329,13 @@ def test_dead_line_is_reported_and_retried():
     check("--stats counts the failed sends", int(stats.get("sends failed", "0")) >= 1, stats)
 
 
-LINE = """universe = 3
-[bus]
-refresh = 0
-[[fixture]]
-address = 0x010001
-channel = 1
-mode = "rgbw"
-[[fixture]]
-address = 5
-channel = 5
-mode = "rgbw-fade"
-"""
+def patch_of(universe, *fixtures, head=""):
+    """A patch: (address, channel, mode) for each fixture, `head` before them."""
+    return "universe = %d\n%s" % (universe, head) + "".join(
+        '[[fixture]]\naddress = %d\nchannel = %d\nmode = "%s"\n' % f for f in fixtures)
+
+
+LINE = patch_of(3, (0x010001, 1, "rgbw"), (5, 5, "rgbw-fade"), head="[bus]\nrefresh = 0\n")
 
 
 def test_line_lost_and_found():
@@ -378,46 +374,31 @@ def test_line_lost_and_found():
 
 
 class NotifySocket:
-    """A NOTIFY_SOCKET of our own: every datagram tivgate sends, with its arrival time."""
+    """A NOTIFY_SOCKET of our own; each datagram is read at the end with the kernel's time of arrival."""
 
     def __init__(self):
         self.path = os.path.join(WORK, "notify.sock")
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, 35, 1)  # SO_TIMESTAMPNS
         self.sock.bind(self.path)
-        self.sock.settimeout(0.2)
         self.got = []
-        self.done = False
-        self.thread = threading.Thread(target=self.collect)
-        self.thread.start()
 
-    def collect(self):
-        while not self.done:
+    def close(self):
+        self.sock.setblocking(False)
+        while True:
             try:
-                text = self.sock.recv(4096).decode()
-            except socket.timeout:
-                continue
-            self.got.append((time.monotonic(), text))
+                data, ancillary, _, _ = self.sock.recvmsg(4096, 64)
+            except BlockingIOError:
+                return self.sock.close()
+            seconds, ns = struct.unpack("qq", ancillary[0][2][:16])
+            self.got.append((seconds + ns / 1e9, data.decode()))
 
     def times(self, prefix, since=0):
         return [t for t, text in self.got if t >= since and text.startswith(prefix)]
 
-    def close(self):
-        self.done = True
-        self.thread.join()
-        self.sock.close()
 
-
-ONE = """universe = 5
-[[fixture]]
-address = 0x010001
-channel = 1
-mode = "rgbw"
-"""
-TWO = ONE + """[[fixture]]
-address = 0x010002
-channel = 5
-mode = "rgbw"
-"""
+ONE = patch_of(5, (0x010001, 1, "rgbw"))
+TWO = patch_of(5, (0x010001, 1, "rgbw"), (0x010002, 5, "rgbw"))
 
 
 def test_reload_stats_and_systemd():
@@ -430,7 +411,7 @@ def test_reload_stats_and_systemd():
     gate.write_patch(TWO)
     gate.proc.send_signal(signal.SIGHUP)
     check("SIGHUP reads a changed patch", gate.wait_log("patch " + gate.patch + " reloaded"), gate.text())
-    gate.write_patch(ONE + "[[fixture]]\naddress = 0x010002\nchannel = 3\nmode = \"rgbw\"\n")
+    gate.write_patch(patch_of(5, (0x010001, 1, "rgbw"), (0x010002, 3, "rgbw")))
     gate.proc.send_signal(signal.SIGHUP)
     check("SIGHUP refuses a broken patch with its line and keeps the running one",
           gate.wait_log(gate.patch + ":6: slots 3..6 overlap the fixture on line 2; keeping the running patch"),
@@ -445,10 +426,10 @@ def test_reload_stats_and_systemd():
     time.sleep(0.5)
     gate.proc.send_signal(signal.SIGUSR1)
     check("SIGUSR1 writes the figures to the log", gate.wait_log("stats: looks sent: "), gate.text())
-    frozen = time.monotonic()
+    frozen = time.time()
     os.kill(gate.proc.pid, signal.SIGSTOP)
     time.sleep(2)
-    thawed = time.monotonic()
+    thawed = time.time()
     os.kill(gate.proc.pid, signal.SIGCONT)
     time.sleep(1.2)
     status, _, stats = gate.stop()
@@ -471,10 +452,8 @@ def test_reload_stats_and_systemd():
 def test_group_look_and_refresh():
     members = [0x010001 + i for i in range(4)]
     sim = Sim(["0x%06X:2" % a for a in members])
-    patch = "universe = 8\n[bus]\nrefresh = 1.0\n[[group]]\naddress = 2\nmembers = [%s]\n" % ", ".join(map(str, members))
-    for i, a in enumerate(members):
-        patch += "[[fixture]]\naddress = %d\nchannel = %d\nmode = \"rgbw\"\n" % (a, 1 + 4 * i)
-    gate = Gate(patch, sim)
+    gate = Gate(patch_of(8, *[(a, 1 + 4 * i, "rgbw") for i, a in enumerate(members)],
+                         head="[bus]\nrefresh = 1.0\n[[group]]\naddress = 2\nmembers = %s\n" % members), sim)
     gate.wait_log("connected to olad")
     send(8, [0x40, 0x30, 0x20, 0x10] * 4)
     time.sleep(0.3)

@@ -4,7 +4,6 @@
 // the simulated bus's decoder and applied to the simulated devices.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 #include <set>
 
@@ -29,22 +28,22 @@ const std::vector<Device> kDevices = {
     {0x010004, 3, FixtureMode::rgbw_fade}, {0x010005, 3, FixtureMode::rgbw_fade}, {0x010006, 0, FixtureMode::rgbw},
     {0x010007, 9, FixtureMode::rgbw}};
 
-uint32_t colour_of(const tivsim::Colour& c) { return (uint32_t)c[0] << 24 | c[1] << 16 | c[2] << 8 | c[3]; }
+uint32_t colour_at(const uint8_t* c) { return (uint32_t)c[0] << 24 | c[1] << 16 | c[2] << 8 | c[3]; }
 
 // The bus the library's frames land on, and what each device may show.
 struct Wire {
     tivsim::DeviceModel devices;
     tivsim::FrameDecoder decoder;
-    std::map<uint32_t, std::set<uint32_t>> given;  // colours the console gave each device, dark included
+    // Per device: dark, then every colour the console gave it.
+    std::vector<std::set<uint32_t>> given = std::vector<std::set<uint32_t>>(kDevices.size(), {0});
     size_t frames = 0;
     std::vector<std::string> faults;
 
     void check() {
         for (size_t i = 0; i < kDevices.size(); i++) {
             const tivsim::DeviceState d = devices.device(i);
-            const uint32_t shown =
-                colour_of(kDevices[i].mode == FixtureMode::rgbw ? d.channels : d.fade_target);
-            if (!given[d.physical_address].count(shown))
+            const bool fades = kDevices[i].mode == FixtureMode::rgbw_fade;
+            if (!given[i].count(colour_at(fades ? d.fade_target.data() : d.channels.data())))
                 faults.push_back("device " + std::to_string(i) + " showed a colour it was never given");
         }
     }
@@ -93,10 +92,7 @@ std::vector<std::pair<tivsim::Colour, tivsim::Colour>> play(const std::vector<St
                                                             SchedulerCounts& counts) {
     Wire w;
     wire = &w;
-    for (const Device& d : kDevices) {
-        w.devices.add_device(d.address, d.group);
-        w.given[d.address].insert(0);
-    }
+    for (const Device& d : kDevices) w.devices.add_device(d.address, d.group);
     Scheduler s(patch(groups));
     auto send = [&](const std::optional<Job>& job) {
         if (job) {
@@ -107,9 +103,7 @@ std::vector<std::pair<tivsim::Colour, tivsim::Colour>> play(const std::vector<St
     };
     for (const Step& step : steps) {
         s.offer(1, step.dmx, Clock::now());
-        for (size_t i = 0; i < kDevices.size(); i++)
-            w.given[kDevices[i].address].insert(colour_of({step.dmx[5 * i], step.dmx[5 * i + 1], step.dmx[5 * i + 2],
-                                                           step.dmx[5 * i + 3]}));
+        for (size_t i = 0; i < kDevices.size(); i++) w.given[i].insert(colour_at(&step.dmx[5 * i]));
         for (int k = 0; k < step.sends; k++) send(s.take(Clock::now()));
     }
     while (send(s.take(Clock::now()))) {

@@ -19,7 +19,8 @@ std::shared_ptr<const Patch> devices(size_t n) {
     auto p = std::make_shared<Patch>();
     p->universe = 1;
     p->bus.refresh = {};
-    for (size_t i = 0; i < n; i++) p->fixtures.push_back({0x010001 + (uint32_t)i, 1 + 4 * (int)i, FixtureMode::rgbw, 0});
+    for (size_t i = 0; i < n; i++)
+        p->fixtures.push_back({0x010001 + (uint32_t)i, 1 + 4 * (int)i, FixtureMode::rgbw, 0});
     return p;
 }
 
@@ -82,6 +83,35 @@ TEST(Scheduler, NoFixtureWaitsLongerThanOneRoundOfTheOthers) {
         now += cost[job->address - 0x010001];
     }
     for (int n : sends) EXPECT_EQ(n, 50);
+}
+
+// Eight devices set by one frame, each look taking 90 ms: once the bus is
+// idle, refreshes come in time for every look to be repeated within the
+// refresh time, and never while a change waits.
+TEST(Scheduler, RefreshRepeatsEveryLookInTimeAndYieldsToChanges) {
+    auto p = std::make_shared<Patch>(*devices(8));
+    p->bus.refresh = 2s;
+    Scheduler s(p);
+    offer(s, looks(8, 1), t0);
+    Clock::time_point now = t0;
+    std::vector<Clock::time_point> shown(8, t0);
+    int changes_due = 8;
+    while (now < t0 + 10s) {
+        if (now >= t0 + 5s && s.counts().sent == 8) offer(s, looks(8, 2), now), changes_due = 8;
+        auto job = s.take(now);
+        if (!job) {
+            now = std::max(now, std::min(s.next_refresh(), now + 100ms));
+            continue;
+        }
+        const size_t i = job->address - 0x010001;
+        EXPECT_LE(now + 90ms - shown[i], 2s) << "fixture " << i << " repeated late";
+        EXPECT_EQ(job->refresh, changes_due == 0) << "a change goes before any refresh";
+        changes_due -= !job->refresh;
+        s.record_send(*job, now, now + 90ms);
+        shown[i] = now += 90ms;
+    }
+    EXPECT_GE(s.counts().refreshes, 8u * 3);
+    EXPECT_EQ(s.counts().sent, 16u);
 }
 
 TEST(Scheduler, WaitEndsOnWorkOrStop) {

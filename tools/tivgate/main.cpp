@@ -59,8 +59,8 @@ std::string describe(const Patch& patch) {
     std::string text = "universe " + std::to_string(patch.universe) + ", " + std::to_string(patch.fixtures.size()) +
                        " fixtures (" + std::to_string(groups) + " groups, " +
                        std::to_string(patch.fixtures.size() - groups) + " devices)";
-    if (!patch.groups.empty())
-        text += ", " + std::to_string(patch.groups.size()) + (patch.groups.size() == 1 ? " declared group" : " declared groups");
+    const size_t declared = patch.groups.size();
+    if (declared) text += ", " + std::to_string(declared) + (declared == 1 ? " declared group" : " declared groups");
     return text;
 }
 
@@ -125,7 +125,8 @@ int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network
     log_line("stopped after %llu looks; %s", (unsigned long long)scheduler.counts().sent,
              was_open ? "port closed" : "the port was closed already, with the bus lost");
     if (o.stats)
-        for (const std::string& l : stats_lines(scheduler.counts(), scheduler.latencies())) std::printf("%s\n", l.c_str());
+        for (const std::string& l : stats_lines(scheduler.counts(), scheduler.latencies()))
+            std::printf("%s\n", l.c_str());
     if (sim) {
         sim->settle();
         sim->print_devices(stdout, true);

@@ -144,7 +144,8 @@ std::optional<Refusal> read_members(const toml::table& t, const Patch& patch, Gr
     const toml::node* node = t.get("members");
     if (!node) return Refusal{g.line, "'members' is missing"};
     const toml::array* list = node->as_array();
-    if (!list || list->empty()) return Refusal{line_of(*node), "'members' must list the group's devices: [0x010001, ...]"};
+    if (!list || list->empty())
+        return Refusal{line_of(*node), "'members' must list the group's devices: [0x010001, ...]"};
     for (const toml::node& m : *list) {
         const auto address = m.value_exact<int64_t>();
         const auto at = std::find_if(patch.fixtures.begin(), patch.fixtures.end(),
@@ -178,12 +179,13 @@ std::optional<Refusal> read_group(const toml::table& t, const Patch& patch, Grou
     for (const Fixture& f : patch.fixtures)
         if (f.address == g.address)
             return Refusal{line_of(*t.get("address")), "group " + std::to_string(address) +
-                                                           " is patched as a fixture on line " +
-                                                           std::to_string(f.line) + "; declare it or patch it, not both"};
+                                                           " is patched as a fixture on line " + std::to_string(f.line) +
+                                                           "; declare it or patch it, not both"};
     for (const Group& other : patch.groups)
         if (other.address == g.address)
             return Refusal{line_of(*t.get("address")),
-                           "group " + std::to_string(address) + " is declared already on line " + std::to_string(other.line)};
+                           "group " + std::to_string(address) + " is declared already on line " +
+                               std::to_string(other.line)};
     return read_members(t, patch, g);
 }
 

@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("-q,--quiet", o.quiet, "print only the TIVLINK_COM line (and --json -)");
     app.add_flag("--plain", o.plain, "plain log lines even on a terminal");
-    app.footer("Ctrl-C, SIGTERM or SIGHUP ends it cleanly, with the final state. SIGUSR1 power-cycles every device: its outputs go dark.");
+    app.footer("Ctrl-C, SIGTERM or SIGHUP ends it cleanly, with the final state. "
+               "SIGUSR1 power-cycles every device: its outputs go dark.");
     app.set_version_flag("--version", "tivsim " TIVLINK_VERSION_STRING);
     try {
         app.parse(argc, argv);
