@@ -41,9 +41,11 @@ pass() { echo "PASS $*"; passed=$((passed + 1)); }
 fail() { echo "FAIL $*"; failed=$((failed + 1)); }
 
 # --- The packages, built the way Debian builds them ---------------------------
+t0=$(ms_now)
 bash "$repo/scripts/build-debs.sh" "$build/../deb" >"$work/debs.txt" 2>"$work/debs.err" ||
   { cat "$work/debs.err"; exit 1; }
 mapfile -t debs < <(grep '\.deb$' "$work/debs.txt")
+echo "system: ${#debs[@]} packages built in $(secs $(($(ms_now) - t0))) s"
 packages=$(for d in "${debs[@]}"; do dpkg-deb -f "$d" Package; done | tr '\n' ' ')
 
 # --- The root filesystem -----------------------------------------------------
