@@ -22,7 +22,10 @@ bash tests/gateway/run.sh build/linux
 bash tests/wine/run.sh build/linux build/windows
 # The library on real serial drivers: a 16550A and an FTDI adapter in a QEMU guest.
 bash tests/uart/run.sh build/linux
-# The installed forms: prefix, .deb, C, C++ and Python hosts.
+# The installed forms: prefix, .deb, C, C++ and Python hosts, the wheel in a venv.
 bash scripts/test-install.sh build/linux
+# arm64 and armhf: the packages, the tests under qemu-user and in an ARM system guest.
+bash tests/arm/run.sh arm64
+bash tests/arm/run.sh armhf
 # Sanitizer suites, bounded fuzz runs, valgrind cycles (scripts/reliability.sh --long for more).
 bash scripts/reliability.sh
