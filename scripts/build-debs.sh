@@ -3,15 +3,43 @@
 # library in the multiarch folder, dpkg-buildflags' hardening) in their own
 # tree, and checks them with lintian: no error, and no warning but those
 # README.md explains. Prints the packages' paths, one per line, last.
-# Usage: build-debs.sh [BUILD_DIR]   (default build/deb)
+# --arch cross-builds them for arm64 or armhf (preset linux-ARCH; see
+# tests/arm/run.sh); --tests configures the tree with the tests, which a
+# later `cmake --build` of the same tree builds with the same flags.
+# Usage: build-debs.sh [--arch ARCH] [--tests] [BUILD_DIR]
+#   (default build/deb, or build/deb-ARCH for a foreign ARCH)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-build/deb}")
+native=$(dpkg --print-architecture)
+arch=$native tests=OFF
+while [ $# -gt 0 ]; do
+  case $1 in
+    --arch) arch=$2; shift 2 ;;
+    --tests) tests=ON; shift ;;
+    *) break ;;
+  esac
+done
+out=$(realpath -m "${1:-build/deb$([ "$arch" = "$native" ] || echo "-$arch")}")
 
+configure=(-B "$out" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DTIVLINK_TESTS=$tests
+           -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
+if [ "$arch" = "$native" ]; then
+  configure=(-S . "${configure[@]}")
+else
+  [ -f "cmake/linux-$arch.cmake" ] || { echo "build-debs: no cross build for '$arch' (arm64, armhf)" >&2; exit 2; }
+  # The target's build flags and multiarch folder. CMake leaves the
+  # multiarch folder out when cross-compiling, and CPack would label the
+  # packages with the build machine's architecture.
+  eval "$(dpkg-architecture -a"$arch" -s 2>/dev/null)"
+  # No debug information: the packages are stripped all the same, and the
+  # tests of the same tree build about a quarter faster.
+  export DEB_CFLAGS_MAINT_APPEND=-g0 DEB_CXXFLAGS_MAINT_APPEND=-g0
+  configure=(--preset "linux-$arch" "${configure[@]}" -DTIVLINK_BENCH=OFF
+             -DCMAKE_INSTALL_LIBDIR="lib/$DEB_HOST_MULTIARCH" -DCPACK_DEBIAN_PACKAGE_ARCHITECTURE="$arch")
+fi
 eval "$(dpkg-buildflags --export=sh)"
 export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DTIVLINK_TESTS=OFF \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+cmake "${configure[@]}" >/dev/null
 targets=(tivlink tivctl tivsim man_tivctl_1 man_tivsim_1)
 # tivgate where its dependencies were found.
 cmake --build "$out" --target help | grep -E '^\.\.\. tivgate$' >/dev/null && targets+=(tivgate man_tivgate_1)

@@ -19,20 +19,40 @@ if [ "${1:-}" != demo ]; then
     mmdebstrap e2fsprogs socat  # tests/system: a Debian guest with systemd, built and driven from here
     ola libola-dev libtomlplusplus-dev libsystemd-dev iproute2  # tivgate and its tests
     scdoc lintian bash-completion man-db  # manual pages and the Debian packages
+    python3-venv python3-pip python3-setuptools python3-wheel  # the binding's wheel in a venv
+    g++-aarch64-linux-gnu g++-arm-linux-gnueabihf  # tests/arm: cross builds,
+    qemu-user-static qemu-system-arm               # run under emulation
   )
+  # The ARM builds link against these libraries of the target architecture.
+  for arch in arm64 armhf; do
+    for p in libgtest-dev libgmock-dev libtomlplusplus-dev libprotobuf-dev libola1 libsystemd-dev; do
+      packages+=("$p:$arch")
+    done
+  done
 fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+if [ ${#missing[@]} -ne 0 ]; then
+  for arch in i386 arm64 armhf; do
+    if [[ " ${missing[*]} " == *:$arch* ]] && ! dpkg --print-foreign-architectures | grep -qx $arch; then
+      $SUDO dpkg --add-architecture $arch
+    fi
+  done
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "installing: ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# What apt cannot install beside the amd64 packages: per ARM architecture,
+# libola-dev, a kernel and busybox, unpacked (scripts/arm-deps.sh).
+if [ "${1:-}" != demo ]; then
+  for arch in arm64 armhf; do
+    $SUDO bash "$(dirname "$0")/arm-deps.sh" "$arch"
+  done
+fi

@@ -3,7 +3,8 @@
 # (find_package) hosts build against, with the manual pages and completion;
 # the Python package from the prefix; the split Debian packages
 # (scripts/build-debs.sh, lintian-checked) installed for real, used (a C
-# host, the binding's tests) and removed again; each run against tivsim.
+# host, the binding's tests) and removed again; the binding's wheel in a
+# venv over the library's package; each run against tivsim.
 # Usage: test-install.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -121,6 +122,35 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   TIVSIM="$build/tools/tivsim" TIVLINK_VERSION="$version" \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider "$repo/tests/python")
 echo "install: the binding's tests passed against the package from the .deb"
+remove_debs
+
+# The binding as pip users get it: a wheel, offline, into a fresh venv, where
+# the .deb's package is out of sight; the library alone from its .deb.
+# Built from a copy: setuptools leaves its build folders beside the sources.
+cp -r bindings/python "$work/binding"
+/usr/bin/python3 -m pip wheel -q --no-deps --no-build-isolation --no-index "$work/binding" -w "$work/wheel" >/dev/null
+wheel=$(ls "$work"/wheel/tivlink-*.whl)
+[ "$(basename "$wheel")" = "tivlink-$version-py3-none-any.whl" ] || { echo "install: the wheel is $wheel, not of $version"; exit 1; }
+/usr/bin/python3 -m venv "$work/venv"
+venv_python=$work/venv/bin/python
+"$venv_python" -m pip install -q --no-index --no-deps "$wheel"
+status=0
+(cd "$work" && env -u TIVLINK_LIBRARY -u PYTHONPATH -u LD_LIBRARY_PATH "$venv_python" -c "import tivlink") \
+  2>"$work/import.err" || status=$?
+if [ "$status" -eq 0 ] || ! grep -q "^ImportError: .*apt install libtivlink1" "$work/import.err"; then
+  echo "install: without the library, import tivlink in the venv did not say what to install:"
+  cat "$work/import.err"; exit 1
+fi
+apt-get install -y -qq --no-install-recommends "$(printf '%s\n' "${built[@]}" | grep '/libtivlink1_')" >/dev/null
+# pytest, which pip cannot fetch offline, from Debian's python3-pytest, after
+# the venv's own packages.
+site=$("$venv_python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+echo /usr/lib/python3/dist-packages >"$site/debian-pytest.pth"
+(cd "$work" && unset TIVLINK_LIBRARY PYTHONPATH &&
+  "$venv_python" -c "import tivlink; assert tivlink.__file__ == '$site/tivlink/__init__.py', tivlink.__file__" &&
+  TIVSIM="$build/tools/tivsim" TIVLINK_VERSION="$version" \
+  "$venv_python" -m pytest -q -p no:cacheprovider "$repo/tests/python")
+echo "install: the wheel ($(basename "$wheel")) in a venv passed the binding's tests against libtivlink1 from its .deb"
 remove_debs
 if [ -e /usr/bin/tivctl ] || ldconfig -p | grep libtivlink.so.1 >/dev/null; then
   echo "install: the packages left files behind"; exit 1

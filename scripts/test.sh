@@ -24,7 +24,10 @@ bash tests/wine/run.sh build/linux build/windows
 bash tests/uart/run.sh build/linux
 # tivgate as users run it: the packages on a Debian 12 guest with systemd and olad, an adapter hot-plugged.
 bash tests/system/run.sh build/linux
-# The installed forms: prefix, .deb, C, C++ and Python hosts.
+# The installed forms: prefix, .deb, C, C++ and Python hosts, the wheel in a venv.
 bash scripts/test-install.sh build/linux
+# arm64 and armhf: the packages, the tests under qemu-user and in an ARM system guest.
+bash tests/arm/run.sh arm64
+bash tests/arm/run.sh armhf
 # Sanitizer suites, bounded fuzz runs, valgrind cycles (scripts/reliability.sh --long for more).
 bash scripts/reliability.sh

@@ -43,15 +43,25 @@ static FILE* open_image(const char* path, const char** reason) {
 #endif
 }
 
-static long file_size(FILE* file) {
-    if (fseek(file, 0, SEEK_END) != 0) return -1;
-    long size = ftell(file);
-    if (fseek(file, 0, SEEK_SET) != 0) return -1;
+// In 64 bits on every target, so that a file past 2 GiB is refused for its
+// size on 32-bit ones too, not for a failed or wrapped `long`.
+#ifdef _WIN32
+#define seek_file _fseeki64
+#define tell_file _ftelli64
+#else
+#define seek_file fseeko
+#define tell_file ftello
+#endif
+
+static int64_t file_size(FILE* file) {
+    if (seek_file(file, 0, SEEK_END) != 0) return -1;
+    int64_t size = tell_file(file);
+    if (seek_file(file, 0, SEEK_SET) != 0) return -1;
     return size;
 }
 
 // Shown as a 32-bit number, as the box has no wider conversion.
-static int32_t size_for_report(long size) { return size > INT32_MAX ? INT32_MAX : (int32_t)size; }
+static int32_t size_for_report(int64_t size) { return size > INT32_MAX ? INT32_MAX : (int32_t)size; }
 
 bool e2_block_in_range(uint32_t start, uint32_t length) {
     // Added in 64 bits, so a start near 2^32 cannot wrap into range.
@@ -66,8 +76,8 @@ int32_t load_e2_file(const char* path) {
         explain_file_open_failure(path, reason);
         return -1;
     }
-    long size = file_size(file);
-    if (size < (long)E2_FILE_MIN || size > (long)E2_FILE_MAX) {
+    int64_t size = file_size(file);
+    if (size < E2_FILE_MIN || size > E2_FILE_MAX) {
         MsgError("Illegal File Size %d Bytes", size_for_report(size));
         fclose(file);
         return -1;

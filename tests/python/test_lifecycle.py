@@ -27,6 +27,15 @@ def test_image_paths_as_python_gives_them(tmp_path, sim, as_given):
         assert (bus.image_address, bus.image_length, bytes(bus.image[:3])) == (16, 3, IMAGE[:3])
 
 
+def test_import_without_the_library_says_what_to_install(tmp_path):
+    missing = str(tmp_path / "libtivlink.so.1")
+    done = subprocess.run([sys.executable, "-c", "import tivlink"], capture_output=True, text=True,
+                          env=dict(os.environ, TIVLINK_LIBRARY=missing), timeout=60)
+    last = done.stderr.strip().splitlines()[-1]
+    assert last.startswith("ImportError: ") and missing in last, done.stderr
+    assert "apt install libtivlink1" in last and "set TIVLINK_LIBRARY" in last, last
+
+
 def test_one_connection_per_process(sim):
     with tivlink.Bus(sim.com) as first:
         with pytest.raises(tivlink.TivlinkError):

@@ -8,6 +8,7 @@
 
 std::set<pid_t> thread_ids();
 int open_fd_count();
+// Threads that have not ended: a joined one can still be listed for a moment.
 int thread_count();
 // The thread count to compare against later: taken after one thread has
 // come and gone, so that helpers a sanitizer starts with the first thread

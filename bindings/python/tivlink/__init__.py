@@ -31,6 +31,10 @@ The rules:
   all stop it the same way: the device still gets its closing reset.
 - `load_image` takes str, bytes or os.PathLike paths.
 
+`import tivlink` loads the library: $TIVLINK_LIBRARY, else the one of the
+same install, else libtivlink.so.1 where the system keeps its libraries
+(apt install libtivlink1). Without one it raises ImportError.
+
 From a build tree, without installing:
 
     export PYTHONPATH=$PWD/bindings/python TIVLINK_LIBRARY=$PWD/build/linux/libtivlink.so.1
@@ -52,7 +56,9 @@ __all__ = ["Bus", "Download", "TivlinkError", "DownloadError", "parse_colour", "
 Colour = Union[int, str]
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-_library_instance: Any = None
+# Loaded here, so that a missing library shows at the import, with what to
+# install.
+_library_instance: Any = _library.load_at_import()
 # Guards _open_bus: the library has one connection per process.
 _open_lock = threading.Lock()
 _open_bus: Optional["Bus"] = None

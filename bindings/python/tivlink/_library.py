@@ -42,6 +42,20 @@ def load(path: Optional[str] = None) -> Any:
     raise OSError("tivlink library not found; tried " + "; ".join(errors))
 
 
+def load_at_import() -> Any:
+    """The library `import tivlink` loads; an ImportError that says what to
+    install when there is none."""
+    try:
+        return load()
+    except OSError as exc:
+        if _IS_WINDOWS:
+            hint = f"put {_SONAME} beside this package"
+        else:
+            hint = "install it (apt install libtivlink1)"
+        raise ImportError(f"{exc}. To use tivlink, {hint}, or set TIVLINK_LIBRARY to the "
+                          f"path of {_SONAME}", name="tivlink") from None
+
+
 def _function(lib: Any, name: str, restype: Any, *argtypes: Any) -> Any:
     fn = getattr(lib, name)
     fn.restype = restype
