@@ -228,7 +228,7 @@ st=0; guest 40 "mkdir -p /etc/tivgate && cp /usr/share/doc/tivlink/tivgate/patch
   systemctl start tivgate; journalctl _SYSTEMD_INVOCATION_ID=\$(show InvocationID) -o cat; systemctl stop tivgate
   kill \$(cat /run/lock/LCK..ttyUSB0); rm -r /etc/tivgate /etc/default/tivgate /run/lock/LCK..ttyUSB0 /usr/local/bin/olad" || st=$?
 if grep -q 'held by process [0-9]* (olad)' <<<"$out" && grep -q 'ola-usbserial.conf' <<<"$out"; then
-  pass "the port held as the stock olad holds it: tivgate names $(grep -o 'process [0-9]* (olad) of user [a-z]*' <<<"$out") and olad's plugin files"
+  pass "the port held as the stock olad holds it: tivgate names $(grep -o 'process [0-9]* (olad)' <<<"$out") and olad's plugin files"
 else
   fail "the port held as the stock olad holds it: tivgate did not name it: $out"
 fi
