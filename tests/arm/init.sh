@@ -13,7 +13,13 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mkdir -p /dev/pts && mount -t devpts -o ptmxmode=0666 devpts /dev/pts
+# The tests get a /tmp of their own; a build tree that lives under /tmp on
+# the build machine (a clone there) stays reachable through it.
+mkdir -p /.tree-tmp && mount -o bind /tmp /.tree-tmp
 mount -t tmpfs -o size=256m tmp /tmp
+for d in /.tree-tmp/*; do
+  [ -e "$d" ] && mkdir -p "/tmp/${d##*/}" && mount -o bind "$d" "/tmp/${d##*/}"
+done
 mkdir /tmp/claims
 read -r jobs </jobs
 read -r up _ </proc/uptime
