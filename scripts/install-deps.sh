@@ -45,7 +45,13 @@ if [ ${#missing[@]} -ne 0 ]; then
     fi
   done
   echo "installing: ${missing[*]}"
-  $SUDO apt-get update -qq
+  # A mirror caught mid-sync fails one index; a second try usually finds it
+  # whole, and the indexes at hand still serve what they list.
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    [ $try -eq 3 ] && echo "apt-get update failed 3 times; installing from the indexes at hand"
+    sleep 10
+  done
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
