@@ -61,7 +61,7 @@ if command -v perf >/dev/null && perf stat -e task-clock true >/dev/null 2>&1; t
   bash scripts/frame_cost.sh "$build" > "$out/frame-cost.txt" || status=1
 fi
 # tivgate through a private olad, when it was built and we may make a network namespace.
-if cmake --build "$build" --target help | grep -q ' bench_gateway$' && [ "$(id -u)" -eq 0 ]; then
+if cmake --build "$build" --target help | grep ' bench_gateway$' >/dev/null && [ "$(id -u)" -eq 0 ]; then
   echo "== gateway"
   cmake --build "$build" -j "$(nproc)" --target bench_gateway
   bash tests/gateway/with_olad.sh "$bin/bench_gateway" --tivgate "$build/tools/tivgate/tivgate" \
