@@ -49,8 +49,7 @@ if [ ${#missing[@]} -ne 0 ]; then
   # whole, and the indexes at hand still serve what they list.
   for try in 1 2 3; do
     $SUDO apt-get update -qq && break
-    [ $try -eq 3 ] && echo "apt-get update failed 3 times; installing from the indexes at hand"
-    sleep 10
+    if [ $try -eq 3 ]; then echo "apt-get update failed 3 times; installing from the indexes at hand"; else sleep 10; fi
   done
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
