@@ -25,6 +25,16 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps finds libtivlink.so.1 in the build tree, not installed yet.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
+# A cross build's libraries are in the root scripts/arm-deps.sh made, whose
+# own package database says which package each comes from.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSROOT)
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+       ${CMAKE_SYSROOT}/usr/lib/${TIVLINK_CROSS_TRIPLET} ${CMAKE_SYSROOT}/lib/${TIVLINK_CROSS_TRIPLET})
+  set(shlibdeps_config ${PROJECT_BINARY_DIR}/cpack-shlibdeps.cmake)
+  file(WRITE ${shlibdeps_config}
+       "set(SHLIBDEPS_EXECUTABLE dpkg-shlibdeps --admindir=${CMAKE_SYSROOT}/var/lib/dpkg)\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${shlibdeps_config})
+endif()
 
 # Also the name dpkg-shlibdeps gives the library the tools need.
 set(CPACK_DEBIAN_PACKAGE_NAME libtivlink1)

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# What an ARM build and its guest need that apt cannot install beside the
-# amd64 packages, unpacked from the archive's own packages into
-# /opt/tivlink-arm/ARCH (or DIR):
-#   ola/     libola-dev of that architecture, with a libola.pc pointing
-#            here; it cannot be installed, as it depends on the ola daemon
-#            of the same architecture, which conflicts with the amd64 one
+# What an ARM build and its guest need, from the archive's packages of that
+# architecture alone, into /opt/tivlink-arm/ARCH (or DIR):
+#   root/    the libraries and headers the cross build links against
+#            (CLI11, googletest, toml++, protobuf, libola-dev, libsystemd-dev and
+#            what they depend on), unpacked; its var/lib/dpkg records each
+#            package's files at their paths here, so that dpkg-shlibdeps
+#            names the packages they come from (scripts/build-debs.sh)
 #   vmlinuz  Debian's kernel for the guest (arm64; armhf: armmp-lpae)
 #   busybox  busybox-static, the guest's shell and tools
-# The libraries libola.so links to come from libola1:ARCH, which
-# install-deps.sh installs. A second run with the same versions does nothing.
-# Usage: arm-deps.sh arm64|armhf [DIR]
+# None of it is installed beside the amd64 packages: that needs every
+# shared package at the same version on every architecture, which a mirror
+# whose architectures are synced apart cannot give. A second run of the same
+# script does nothing; remove DIR to take newer packages.
+# Usage: arm-deps.sh arm64|armhf [DIR]   (as root)
 set -euo pipefail
 arch=${1:?usage: arm-deps.sh arm64|armhf [DIR]}
 case $arch in
@@ -18,48 +21,64 @@ case $arch in
   *) echo "arm-deps: no such architecture: $arch (arm64 or armhf)" >&2; exit 2 ;;
 esac
 dir=$(realpath -m "${2:-/opt/tivlink-arm/$arch}")
-multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
-
-# The metapackage names the kernel of the day.
-kernel=$(apt-cache depends "$kernel_meta:$arch" | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n1)
-[ -n "$kernel" ] || { echo "arm-deps: apt knows no $kernel_meta:$arch (apt-get update?)" >&2; exit 1; }
-names=(libola-dev "$kernel" busybox-static)
-mapfile -t versions < <(apt-cache policy "${names[@]/%/:$arch}" | sed -n 's/^ *Candidate: //p')
-wanted=()
-for i in "${!names[@]}"; do wanted+=("${names[$i]}=${versions[$i]}"); done
-# This script's own hash too, so that a change to it unpacks again.
-stamp="$(sha256sum <"$0" | cut -c1-16) ${wanted[*]}"
+stamp=$(sha256sum <"$0" | cut -c1-16)
 if [ "$(cat "$dir/versions" 2>/dev/null)" = "$stamp" ]; then
   exit 0
 fi
+multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+root=$dir/root
+packages=libcli11-dev,libgtest-dev,libgmock-dev,libtomlplusplus-dev,libprotobuf-dev,libola-dev,libsystemd-dev,busybox-static,$kernel_meta
 
-echo "arm-deps: unpacking ${wanted[*]} ($arch) into $dir"
-rm -rf "$dir"
-mkdir -p "$dir/debs"
-# apt's download user must be able to write the folder.
-chmod 777 "$dir/debs"
-(cd "$dir/debs" && apt-get download -qq "${wanted[@]/=/:$arch=}")
+# The security suite only where its index for this architecture is whole:
+# a mirror in mid-sync serves one that fails its checksum.
+unpack() {
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  mmdebstrap --arch="$arch" --variant=extract --include="$packages" --skip=cleanup/apt/cache \
+    bookworm "$root" "deb http://deb.debian.org/debian bookworm bookworm-updates main" "$@" >"$log" 2>&1
+}
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+echo "arm-deps: unpacking the $arch packages into $dir"
+if ! unpack "deb http://deb.debian.org/debian-security bookworm-security main"; then
+  why=$(grep -m1 -oE 'Packages.xz +[^[]*[^[ ]' "$log" | sed "s/^Packages.xz *//" || true)
+  echo "arm-deps: bookworm-security cannot be had for $arch${why:+ ($why)}; without it" >&2
+  unpack || { cat "$log" >&2; exit 1; }
+fi
 
-# libola-dev: headers, links and .pc; the static libraries are not wanted.
-dpkg-deb -x "$dir"/debs/libola-dev_*.deb "$dir/ola"
-lib=$dir/ola/usr/lib/$multiarch
-rm -f "$lib"/*.a
-# Its links name files of libola1:ARCH, which live in the system folder.
-for link in "$lib"/*.so; do
-  ln -sfn "/usr/lib/$multiarch/$(readlink "$link")" "$link"
+# The package database dpkg-shlibdeps reads (--admindir): each package's
+# control fields, symbols and shlibs, and its files under this root.
+admin=$root/var/lib/dpkg
+rm -rf "$admin"
+mkdir -p "$admin/info" "$admin/updates"
+echo 1 >"$admin/info/format"  # info files named PACKAGE:ARCH where Multi-Arch: same
+printf '%s\n' "$(dpkg --print-architecture)" "$arch" >"$admin/arch"
+control=$(mktemp -d)
+for deb in "$root"/var/cache/apt/archives/*.deb; do
+  name=$(dpkg-deb -f "$deb" Package)
+  [ "$(dpkg-deb -f "$deb" Multi-Arch)" = same ] && name="$name:$(dpkg-deb -f "$deb" Architecture)"
+  { dpkg-deb -f "$deb"; echo "Status: install ok installed"; echo; } >>"$admin/status"
+  dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' -e '/^$/d' -e "s|^/|$root/|" >"$admin/info/$name.list"
+  rm -rf "$control"/*
+  dpkg-deb -e "$deb" "$control"
+  for f in symbols shlibs; do
+    [ -f "$control/$f" ] && cp "$control/$f" "$admin/info/$name.$f"
+  done
 done
-# Only libola.pc is wanted, moved here; it comes with CRLF line ends.
-pc=$lib/pkgconfig/libola.pc
-tr -d '\r' <"$pc" | sed "s|^prefix=/usr\$|prefix=$dir/ola/usr|" >"$dir/libola.pc"
-grep -qx "prefix=$dir/ola/usr" "$dir/libola.pc" || { echo "arm-deps: libola.pc has no prefix=/usr" >&2; exit 1; }
-rm -f "$lib"/pkgconfig/*.pc
-mv "$dir/libola.pc" "$pc"
+rm -rf "$control" "$root"/var/cache/apt/archives/*.deb
+# qemu-user looks up every absolute path in the root first (QEMU_LD_PREFIX),
+# so the root holds what programs load and nothing they open: the tests'
+# terminals, temporary files and settings are the machine's own.
+rm -rf "${root:?}"/{dev,etc,proc,run,sys,tmp}
 
-# The kernel alone: the guest's drivers are built in.
-dpkg-deb --fsys-tarfile "$dir"/debs/"$kernel"_*.deb | tar -x -C "$dir" --wildcards './boot/vmlinuz-*'
-mv "$dir"/boot/vmlinuz-* "$dir/vmlinuz"
-echo "${kernel#linux-image-}" > "$dir/kernel-version"
-dpkg-deb --fsys-tarfile "$dir"/debs/busybox-static_*.deb | tar -x -C "$dir" ./bin/busybox
-mv "$dir/bin/busybox" "$dir/busybox"
-rm -rf "$dir/debs" "$dir/boot" "$dir/bin"
-echo "$stamp" > "$dir/versions"
+# libola.pc comes with CRLF line ends, which pkg-config takes into its paths.
+sed -i 's/\r$//' "$root/usr/lib/$multiarch/pkgconfig/libola.pc"
+
+# The kernel alone, apart from the root: the guest's drivers are built in.
+kernel=$(basename "$(ls "$root"/boot/vmlinuz-*)")
+mv "$root/boot/$kernel" "$dir/vmlinuz"
+echo "${kernel#vmlinuz-}" >"$dir/kernel-version"
+rm -rf "$root/boot" "$root/lib/modules" "$root/usr/lib/modules"
+cp "$root/bin/busybox" "$dir/busybox"
+echo "arm-deps: $arch: $(grep -c '^Package:' "$admin/status") packages, $(du -sh "$root" | cut -f1), kernel $(cat "$dir/kernel-version")"
+echo "$stamp" >"$dir/versions"

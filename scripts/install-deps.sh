@@ -14,7 +14,6 @@ if [ "${1:-}" != demo ]; then
     g++-mingw-w64-i686
     python3 python3-serial python3-pytest
     clang llvm valgrind
-    wine wine32:i386
     qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
     mmdebstrap e2fsprogs socat  # tests/system: a Debian guest with systemd, built and driven from here
     ola libola-dev libtomlplusplus-dev libsystemd-dev iproute2  # tivgate and its tests
@@ -23,12 +22,6 @@ if [ "${1:-}" != demo ]; then
     g++-aarch64-linux-gnu g++-arm-linux-gnueabihf  # tests/arm: cross builds,
     qemu-user-static qemu-system-arm               # run under emulation
   )
-  # The ARM builds link against these libraries of the target architecture.
-  for arch in arm64 armhf; do
-    for p in libgtest-dev libgmock-dev libtomlplusplus-dev libprotobuf-dev libola1 libsystemd-dev; do
-      packages+=("$p:$arch")
-    done
-  done
 fi
 
 missing=()
@@ -39,11 +32,6 @@ done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 if [ ${#missing[@]} -ne 0 ]; then
-  for arch in i386 arm64 armhf; do
-    if [[ " ${missing[*]} " == *:$arch* ]] && ! dpkg --print-foreign-architectures | grep -qx $arch; then
-      $SUDO dpkg --add-architecture $arch
-    fi
-  done
   echo "installing: ${missing[*]}"
   # A mirror caught mid-sync fails one index; a second try usually finds it
   # whole, and the indexes at hand still serve what they list.
@@ -54,8 +42,9 @@ if [ ${#missing[@]} -ne 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# What apt cannot install beside the amd64 packages: per ARM architecture,
-# libola-dev, a kernel and busybox, unpacked (scripts/arm-deps.sh).
+# Other architectures' packages live in roots of their own, not beside the
+# amd64 ones: Wine's i386 root (scripts/wine-deps.sh) and, per ARM
+# architecture, the libraries, a kernel and busybox (scripts/arm-deps.sh).
 if [ "${1:-}" != demo ]; then
   for arch in arm64 armhf; do
     $SUDO bash "$(dirname "$0")/arm-deps.sh" "$arch"

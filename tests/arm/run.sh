@@ -31,7 +31,11 @@ left_out=$repo/tests/arm/left-out
 jobs=$(nproc)
 guest_budget=900  # seconds for the guest's boot and every test; a run takes far less
 
-[ -s "$deps/vmlinuz" ] || { echo "arm: $deps lacks the guest's kernel: run scripts/install-deps.sh" >&2; exit 1; }
+[ -s "$deps/vmlinuz" ] && [ -d "$deps/root" ] ||
+  { echo "arm: $deps lacks the $arch libraries or the guest's kernel: run scripts/install-deps.sh" >&2; exit 1; }
+# Where qemu-user finds the target's loader and libraries, for the tests and
+# for the programs they start.
+export QEMU_LD_PREFIX=$deps/root
 work=$(mktemp -d /tmp/tivlink-arm.XXXXXX)
 trap 'if [ -n "${TIVLINK_ARM_KEEP:-}" ]; then echo "arm $arch: kept $work"; else rm -rf "$work"; fi' EXIT
 stage_start=$(date +%s)
@@ -98,8 +102,8 @@ mkdir -p "$root$repo"
 cp -r fuzz "$root$repo/"
 # Each test's working folder.
 cut -f2 "$root/tests.list" | sort -u | while read -r d; do mkdir -p "$root$d"; done
-# The libraries they need from the system, found through their NEEDED
-# entries, and the loader.
+# The libraries they need, from the root scripts/arm-deps.sh made, found
+# through their NEEDED entries, and the loader.
 needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
 queue=("${elves[@]}") seen=" "
 while [ ${#queue[@]} -gt 0 ]; do
@@ -108,8 +112,9 @@ while [ ${#queue[@]} -gt 0 ]; do
     [[ $seen == *" $lib "* ]] && continue
     seen+="$lib "
     [[ $lib == libtivlink.so.* ]] && continue
-    src=/usr/lib/$multiarch/$lib
-    [ -e "$src" ] || { echo "arm: $lib, which $f needs, is not in /usr/lib/$multiarch" >&2; exit 1; }
+    src=$deps/root/usr/lib/$multiarch/$lib
+    [ -e "$src" ] || src=$deps/root/lib/$multiarch/$lib
+    [ -e "$src" ] || { echo "arm: $lib, which $f needs, is not in $deps/root" >&2; exit 1; }
     cp -L "$src" "$root/usr/lib/$multiarch/$lib"
     queue+=("$src")
   done
