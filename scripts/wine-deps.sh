@@ -21,10 +21,12 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # essential: no apt inside, which the tests never call. No recommends
 # (mmdebstrap's default): a console program with no display needs none. An
-# amd64 kernel runs i386 programs itself: no emulator to check for.
+# amd64 kernel runs i386 programs itself: no emulator to check for. In a
+# mount namespace of its own, the /proc, /sys and /dev it mounts in the root
+# end with it, even when it is killed: none is left for rm -rf to descend.
 build() {
-  rm -rf "$dir"
-  mmdebstrap --arch=i386 --variant=essential --mode=root --format=directory \
+  rm -rf --one-file-system "$dir"
+  unshare -m --propagation private mmdebstrap --arch=i386 --variant=essential --mode=root --format=directory \
     --skip=check/qemu \
     --include=wine,wine32 \
     bookworm "$dir" "$@" >"$log" 2>&1
