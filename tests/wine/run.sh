@@ -32,9 +32,11 @@ if [ ! -f "$root/stamp" ]; then
   exit 1
 fi
 # Once more in a private mount namespace: the mounts below end with it, and
-# none reaches the host's mount table, however this script ends.
-if [ -z "${TIVLINK_WINE_NAMESPACE:-}" ]; then
-  TIVLINK_WINE_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$linux" "$windows" "$@"
+# none reaches the host's mount table, however this script ends. Known by
+# its id, not by a flag a caller's environment could carry in.
+namespace=$(readlink /proc/self/ns/mnt)
+if [ "${TIVLINK_WINE_OUTER_NAMESPACE:-$namespace}" = "$namespace" ]; then
+  TIVLINK_WINE_OUTER_NAMESPACE=$namespace exec unshare -m --propagation private bash "$0" "$linux" "$windows" "$@"
 fi
 # /dev whole, with its devpts: the driver's pseudo-terminals are the COM ports.
 for dir in /dev /proc /sys /tmp "$linux" "$windows"; do
