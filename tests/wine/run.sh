@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Runs the Wine tests: the Windows hosts of WINDOWS_BUILD under Wine, driven
 # from LINUX_BUILD against the simulated bus, in a throw-away prefix.
+# Wine comes from the i386 root that scripts/wine-deps.sh builds: the driver
+# runs in a mount namespace of its own, where the root sees this system's
+# /dev, /proc, /sys, /tmp and the two builds at their own paths, and `wine`,
+# `wineboot` and `wineserver` are wrappers that chroot into it. The driver,
+# tivctl and tivsim stay native. Run as root.
 # Usage: tests/wine/run.sh LINUX_BUILD WINDOWS_BUILD [gtest options]
 set -euo pipefail
 linux=$(realpath "$1") windows=$(realpath "$2")
 shift 2
+root=/opt/tivlink-wine
 
 driver=$linux/tests/wine/driver/test_wine
 missing=()
@@ -17,13 +23,49 @@ if [ ${#missing[@]} -gt 0 ]; then
   exit 1
 fi
 
+if [ "$(id -u)" -ne 0 ]; then
+  echo "wine: run as root: Wine runs in a chroot, in a mount namespace of its own"
+  exit 1
+fi
+if [ ! -f "$root/stamp" ]; then
+  echo "wine: no Wine root in $root: run scripts/install-deps.sh"
+  exit 1
+fi
+# Once more in a private mount namespace: the mounts below end with it, and
+# none reaches the host's mount table, however this script ends. Known by
+# its id, not by a flag a caller's environment could carry in.
+namespace=$(readlink /proc/self/ns/mnt)
+if [ "${TIVLINK_WINE_OUTER_NAMESPACE:-$namespace}" = "$namespace" ]; then
+  TIVLINK_WINE_OUTER_NAMESPACE=$namespace exec unshare -m --propagation private bash "$0" "$linux" "$windows" "$@"
+fi
+# /dev whole, with its devpts: the driver's pseudo-terminals are the COM ports.
+for dir in /dev /proc /sys /tmp "$linux" "$windows"; do
+  mkdir -p "$root$dir"
+  mount --rbind "$dir" "$root$dir"
+done
+# exec keeps the driver's child's pid, so its kills of the process group
+# reach Wine. Inside, the root's own PATH: Wine's scripts find its programs
+# there. A folder the root does not share (the caller's own) becomes /.
+wrappers=$(mktemp -d /tmp/tivlink-wine-bin.XXXXXX)
+trap 'rm -rf "$wrappers"' EXIT
+for program in wine wineboot wineserver; do
+  cat >"$wrappers/$program" <<EOF
+#!/bin/sh
+dir=\$(pwd -P)
+[ -d "$root\$dir" ] || dir=/
+exec chroot "$root" /usr/bin/env --chdir="\$dir" PATH=/usr/bin:/bin $program "\$@"
+EOF
+  chmod 755 "$wrappers/$program"
+done
+export PATH=$wrappers:$PATH
+
 export TIVLINK_LINUX_BUILD=$linux TIVLINK_WINDOWS_BUILD=$windows
 export TIVLINK_WINE_PREFIX=$windows/wine-prefix
 # A server left by an earlier run that died would outlive its prefix.
 [ -d "$TIVLINK_WINE_PREFIX" ] && { WINEPREFIX=$TIVLINK_WINE_PREFIX wineserver -k >/dev/null 2>&1 || true; }
 rm -rf "$TIVLINK_WINE_PREFIX" "$windows/wine-work"
 # The driver stops its wineserver; this is for a driver that died.
-trap 'WINEPREFIX=$TIVLINK_WINE_PREFIX wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'WINEPREFIX=$TIVLINK_WINE_PREFIX wineserver -k >/dev/null 2>&1 || true; rm -rf "$wrappers"' EXIT
 
 log=$windows/wine-tests.log
 start=$(date +%s)
