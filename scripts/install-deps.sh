@@ -49,4 +49,5 @@ if [ "${1:-}" != demo ]; then
   for arch in arm64 armhf; do
     $SUDO bash "$(dirname "$0")/arm-deps.sh" "$arch"
   done
+  $SUDO bash "$(dirname "$0")/wine-deps.sh"
 fi
