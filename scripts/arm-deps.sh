@@ -29,22 +29,11 @@ multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 root=$dir/root
 packages=libcli11-dev,libgtest-dev,libgmock-dev,libtomlplusplus-dev,libprotobuf-dev,libola-dev,libsystemd-dev,busybox-static,$kernel_meta
 
-# The security suite only where its index for this architecture is whole:
-# a mirror in mid-sync serves one that fails its checksum.
-unpack() {
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  mmdebstrap --arch="$arch" --variant=extract --include="$packages" --skip=cleanup/apt/cache \
-    bookworm "$root" "deb http://deb.debian.org/debian bookworm bookworm-updates main" "$@" >"$log" 2>&1
-}
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
 echo "arm-deps: unpacking the $arch packages into $dir"
-if ! unpack "deb http://deb.debian.org/debian-security bookworm-security main"; then
-  why=$(grep -m1 -oE 'Packages.xz +[^[]*[^[ ]' "$log" | sed "s/^Packages.xz *//" || true)
-  echo "arm-deps: bookworm-security cannot be had for $arch${why:+ ($why)}; without it" >&2
-  unpack || { cat "$log" >&2; exit 1; }
-fi
+rm -rf --one-file-system "$dir"
+mkdir -p "$dir"
+bash "$(dirname "$0")/debian-root.sh" "$arch" "$root" \
+  --variant=extract --include="$packages" --skip=cleanup/apt/cache
 
 # The package database dpkg-shlibdeps reads (--admindir): each package's
 # control fields, symbols and shlibs, and its files under this root.

@@ -14,34 +14,13 @@ if [ "$(cat "$dir/stamp" 2>/dev/null)" = "$stamp" ]; then
   exit 0
 fi
 
-debian=("deb http://deb.debian.org/debian bookworm main"
-        "deb http://deb.debian.org/debian bookworm-updates main")
-security="deb http://deb.debian.org/debian-security bookworm-security main"
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-# essential: no apt inside, which the tests never call. No recommends
-# (mmdebstrap's default): a console program with no display needs none. An
-# amd64 kernel runs i386 programs itself: no emulator to check for. In a
-# mount namespace of its own, the /proc, /sys and /dev it mounts in the root
-# end with it, even when it is killed: none is left for rm -rf to descend.
-build() {
-  rm -rf --one-file-system "$dir"
-  unshare -m --propagation private mmdebstrap --arch=i386 --variant=essential --mode=root --format=directory \
-    --skip=check/qemu \
-    --include=wine,wine32 \
-    bookworm "$dir" "$@" >"$log" 2>&1
-}
-
 echo "wine-deps: building an i386 root with Wine in $dir"
 start=$(date +%s)
-if ! build "${debian[@]}" "$security"; then
-  # A mirror mid-sync can serve an i386 security index that does not match
-  # its InRelease; bookworm alone still has a Wine that runs the tests.
-  why=$(sed -n 's/^E: Failed to fetch \(http[^ ]*debian-security[^ ]*\) *\(.*\)/\1: \2/p' "$log" | sed 's/ \[IP: .*//' | head -n1)
-  if [ -z "$why" ]; then tail -n 40 "$log"; exit 1; fi
-  echo "wine-deps: building without bookworm-security, whose i386 index cannot be had: $why"
-  build "${debian[@]}" || { tail -n 40 "$log"; exit 1; }
-fi
+# essential: no apt inside, which the tests never call. No recommends
+# (mmdebstrap's default): a console program with no display needs none. An
+# amd64 kernel runs i386 programs itself: no emulator to check for.
+bash "$(dirname "$0")/debian-root.sh" i386 "$dir" \
+  --variant=essential --mode=root --format=directory --skip=check/qemu --include=wine,wine32
 echo "wine-deps: $dir built in $(($(date +%s) - start)) s, $(du -sm "$dir" | cut -f1) MiB"
 # Last, so that an interrupted build starts again.
 echo "$stamp" >"$dir/stamp"
