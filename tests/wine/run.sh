@@ -5,7 +5,9 @@
 # runs in a mount namespace of its own, where the root sees this system's
 # /dev, /proc, /sys, /tmp and the two builds at their own paths, and `wine`,
 # `wineboot` and `wineserver` are wrappers that chroot into it. The driver,
-# tivctl and tivsim stay native. Run as root.
+# tivctl and tivsim stay native. Where the kernel runs no i386 programs, Wine
+# runs under QEMU (scripts/i386-emulation.sh registers it when it is missing,
+# as after a reboot), and the run says so. Run as root.
 # Usage: tests/wine/run.sh LINUX_BUILD WINDOWS_BUILD [gtest options]
 set -euo pipefail
 linux=$(realpath "$1") windows=$(realpath "$2")
@@ -37,6 +39,12 @@ fi
 namespace=$(readlink /proc/self/ns/mnt)
 if [ "${TIVLINK_WINE_OUTER_NAMESPACE:-$namespace}" = "$namespace" ]; then
   TIVLINK_WINE_OUTER_NAMESPACE=$namespace exec unshare -m --propagation private bash "$0" "$linux" "$windows" "$@"
+fi
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+bash "$repo/scripts/i386-emulation.sh" || { echo "wine: no way to run i386 programs here, so no Wine"; exit 1; }
+if grep -qx enabled /proc/sys/fs/binfmt_misc/tivlink-i386 2>/dev/null; then
+  export TIVLINK_WINE_EMULATED=1
+  echo "wine: under emulation: i386 programs run under $(sed -n 's/^interpreter //p' /proc/sys/fs/binfmt_misc/tivlink-i386)"
 fi
 # /dev whole, with its devpts: the driver's pseudo-terminals are the COM ports.
 for dir in /dev /proc /sys /tmp "$linux" "$windows"; do
