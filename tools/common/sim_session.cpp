@@ -1,4 +1,4 @@
-#include "tools/tivctl/sim_session.h"
+#include "tools/common/sim_session.h"
 
 #include <stdexcept>
 
@@ -7,7 +7,7 @@
 #include "tools/common/state_json.h"
 #include "tools/common/terminal.h"
 
-namespace tivctl {
+namespace tivtools {
 
 namespace {
 
@@ -61,4 +61,4 @@ void SimSession::print_frames(FILE* out, bool lines) const {
     std::fflush(out);
 }
 
-}  // namespace tivctl
+}  // namespace tivtools

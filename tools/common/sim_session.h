@@ -1,4 +1,4 @@
-// tivctl --sim: a simulated bus in this process, bound to the COM port the
+// --sim (tivctl, tivgate): a simulated bus in this process, bound to the COM port the
 // library will open, and reports of what a run did to it.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include "sim/sim_bus.h"
 #include "tools/common/sim_layout.h"
 
-namespace tivctl {
+namespace tivtools {
 
 class SimSession {
 public:
@@ -42,4 +42,4 @@ private:
     size_t log_mark_ = 0;
 };
 
-}  // namespace tivctl
+}  // namespace tivtools

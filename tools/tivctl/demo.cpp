@@ -16,11 +16,13 @@
 #include "tools/tivctl/download_command.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/operations.h"
-#include "tools/tivctl/sim_session.h"
+#include "tools/common/sim_session.h"
 
 namespace tivctl {
 
 namespace {
+
+using tivtools::SimSession;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

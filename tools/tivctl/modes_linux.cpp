@@ -8,11 +8,13 @@
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/ports_command.h"
 #include "tools/tivctl/monitor_command.h"
-#include "tools/tivctl/sim_session.h"
+#include "tools/common/sim_session.h"
 
 namespace tivctl {
 
 namespace {
+
+using tivtools::SimSession;
 
 // The bus exists before the library opens its port and is shown once the
 // port is closed again.

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "sim/com_env.h"
-#include "tools/tivctl/sim_session.h"
+#include "tools/common/sim_session.h"
 #include "tools/tivgate/bus_line.h"
 #include "tools/tivgate/bus_loop.h"
 #include "tools/tivgate/line_report.h"
@@ -90,8 +90,8 @@ bool open_line(BusLine& line) {
 int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network::IPV4SocketAddress& server) {
     const sigset_t signals = handled_signals();
 
-    std::unique_ptr<tivctl::SimSession> sim;
-    if (o.sim) sim = std::make_unique<tivctl::SimSession>(o.sim_devices.empty() ? sim_layout_for(*patch) : o.sim_devices, o.port);
+    std::unique_ptr<tivtools::SimSession> sim;
+    if (o.sim) sim = std::make_unique<tivtools::SimSession>(o.sim_devices.empty() ? sim_layout_for(*patch) : o.sim_devices, o.port);
     if (!o.device.empty()) tivsim::set_com_env(o.port, o.device);
     BusLine line(o.port, o.baud);
     if (!open_line(line)) return kExitFailed;  // the library has said why
