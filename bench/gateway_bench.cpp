@@ -21,6 +21,7 @@
 #include <ola/client/StreamingClient.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -29,6 +30,7 @@
 
 #include "bench/json_writer.h"
 #include "bench/stats.h"
+#include "bench/thread_usage.h"
 #include "sim/sim_bus.h"
 
 namespace {
@@ -62,6 +64,7 @@ public:
         waitpid(pid_, nullptr, 0);
     }
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -333,20 +336,97 @@ void write_wash(tivbench::JsonWriter& j, int baud, bool groups, const WashResult
     j.end_object();
 }
 
+
+// ---- What tivgate costs when nothing changes, and under a full stream
+
+struct Cost {
+    double wakeups_per_s = 0;  // context switches of all its threads
+    double cpu_s_per_hour = 0;
+};
+
+Cost measure(pid_t pid, Nanos span) {
+    const tivbench::ProcessUsage before = tivbench::process_usage(pid);
+    std::this_thread::sleep_for(span);
+    const tivbench::ProcessUsage after = tivbench::process_usage(pid);
+    const double s = std::chrono::duration<double>(span).count();
+    return {(double)(after.switches - before.switches) / s, (double)(after.cpu_ns - before.cpu_ns) / 1e9 / s * 3600};
+}
+
+// 16 devices, refresh off, no watchdog: one scene, then 10 s of nothing,
+// measured once the source's silence has been told.
+std::optional<Cost> idle_cost(const std::string& gate, ola::client::StreamingClient& client) {
+    tivsim::SimBus bus;
+    std::vector<uint32_t> addresses;
+    for (size_t i = 0; i < 16; i++) addresses.push_back(0x010001 + (uint32_t)i), bus.devices().add_device(addresses.back(), 0);
+    const PatchFile patch(addresses);
+    Gateway g(gate, bus.slave_path(), patch.path());
+    if (!g.started()) return std::nullopt;
+    bool up = false;
+    for (int i = 0; i < 100 && !up; i++) {
+        send_frame(client, addresses.size(), (uint8_t)(i % 2 ? 1 : 2));
+        up = bus.wait_frames(1, 100ms);
+    }
+    if (!up || !bus.wait_idle(500ms, 10s)) return std::nullopt;
+    std::this_thread::sleep_for(4s);  // past the loss time, 3 s
+    return measure(g.pid(), 10s);
+}
+
+// 128 fixtures on one universe, every one changing in every frame, at 44 Hz
+// for 10 s: the CPU tivgate takes, in seconds per hour.
+std::optional<Cost> stream_cost(const std::string& gate, ola::client::StreamingClient& client) {
+    constexpr size_t kFixtures = 128;
+    tivsim::SimBus bus;
+    std::vector<uint32_t> addresses;
+    for (size_t i = 0; i < kFixtures; i++) addresses.push_back(0x010001 + (uint32_t)i), bus.devices().add_device(addresses.back(), 0);
+    const PatchFile patch(addresses);
+    Gateway g(gate, bus.slave_path(), patch.path());
+    if (!g.started()) return std::nullopt;
+    bool up = false;
+    for (int i = 0; i < 100 && !up; i++) {
+        send_frame(client, kFixtures, (uint8_t)(i % 2 ? 1 : 2));
+        up = bus.wait_frames(1, 100ms);
+    }
+    if (!up) return std::nullopt;
+    std::atomic<bool> streaming{true};
+    std::thread feeder([&] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int k = 0; streaming; k++) {
+            send_frame(client, kFixtures, (uint8_t)(3 + k % 200));
+            std::this_thread::sleep_until(start + std::chrono::microseconds(1000000 * (k + 1) / 44));
+        }
+    });
+    std::this_thread::sleep_for(1s);
+    const Cost cost = measure(g.pid(), 10s);
+    streaming = false;
+    feeder.join();
+    return cost;
+}
+
+void write_cost(tivbench::JsonWriter& j, const char* name, const std::optional<Cost>& c) {
+    if (!c) {
+        std::fprintf(stderr, "bench_gateway: the %s run did not finish\n", name);
+        return;
+    }
+    j.begin_object(name);
+    j.value("wakeups_per_s", c->wakeups_per_s).value("cpu_s_per_hour", c->cpu_s_per_hour);
+    j.end_object();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string gate, out;
     int samples = 200, runs = 3;
+    bool cost_only = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         if (k == "--tivgate") gate = argv[i + 1];
         else if (k == "--out") out = argv[i + 1];
         else if (k == "--samples") samples = std::stoi(argv[i + 1]);
         else if (k == "--runs") runs = std::stoi(argv[i + 1]);
+        else if (k == "--only") cost_only = std::string(argv[i + 1]) == "cost";
     }
     if (gate.empty() || out.empty()) {
-        std::fprintf(stderr, "usage: bench_gateway --tivgate PATH --out FILE [--samples N] [--runs N]\n");
+        std::fprintf(stderr, "usage: bench_gateway --tivgate PATH --out FILE [--samples N] [--runs N] [--only cost]\n");
         return 2;
     }
     ola::InitLogging(ola::OLA_LOG_WARN, ola::OLA_LOG_STDERR);
@@ -359,6 +439,14 @@ int main(int argc, char** argv) {
     }
     tivbench::JsonWriter j;
     j.begin_object();
+    const std::optional<Cost> idle = idle_cost(gate, client), stream = stream_cost(gate, client);
+    write_cost(j, "idle", idle);
+    write_cost(j, "stream_44hz_128", stream);
+    if (cost_only) {
+        j.end_object();
+        client.Stop();
+        return j.save(out) && idle && stream ? 0 : 1;
+    }
     const auto latency = group_latency(gate, client, samples);
     if (!latency) std::fprintf(stderr, "bench_gateway: the group latency run did not finish\n");
     else j.summary("group_latency_ms", *latency);

@@ -38,6 +38,25 @@ uint64_t process_cpu_ns() {
     return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
+ProcessUsage process_usage(pid_t pid) {
+    ProcessUsage usage;
+    const std::string proc = "/proc/" + std::to_string(pid) + "/task/";
+    DIR* tasks = opendir(proc.c_str());
+    if (!tasks) return usage;
+    while (const dirent* t = readdir(tasks)) {
+        if (t->d_name[0] == '.') continue;
+        uint64_t cpu_ns = 0;
+        std::ifstream(proc + t->d_name + "/schedstat") >> cpu_ns;
+        usage.cpu_ns += cpu_ns;
+        std::ifstream status(proc + t->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                usage.switches += std::stoull(line.substr(line.find(':') + 1));
+    }
+    closedir(tasks);
+    return usage;
+}
+
 long thread_blocked_in(pid_t tid) {
     std::ifstream file(task_file(tid, "syscall"));
     std::string first;

@@ -17,4 +17,9 @@ void set_com_env(int n, const std::string& device_path) {
 
 void unset_com_env(int n) { unsetenv(com_env_name(n).c_str()); }
 
+std::string com_device(int n) {
+    const char* named = getenv(com_env_name(n).c_str());
+    return named && *named ? named : "/dev/ttyS" + std::to_string(n - 1);
+}
+
 }  // namespace tivsim

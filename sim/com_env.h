@@ -10,5 +10,7 @@ namespace tivsim {
 std::string com_env_name(int n);  // "TIVLINK_COM<n>"; n >= 1
 void set_com_env(int n, const std::string& device_path);
 void unset_com_env(int n);
+// The device the library opens as COM<n>: TIVLINK_COM<n>, else /dev/ttyS<n-1>.
+std::string com_device(int n);
 
 }  // namespace tivsim

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <map>
 
+#include "sim/com_env.h"
+
 namespace tivctl {
 
 namespace {
@@ -58,13 +60,9 @@ bool same_file(const std::string& a, const std::string& b) {
     return a == b || fs::equivalent(a, b, ec);
 }
 
-// The library opens COM<n> as TIVLINK_COM<n>, else /dev/ttyS<n-1>.
 int com_number(const std::string& device) {
-    for (int n = 1; n <= 9; n++) {
-        const char* named = std::getenv(("TIVLINK_COM" + std::to_string(n)).c_str());
-        const std::string path = named && *named ? named : "/dev/ttyS" + std::to_string(n - 1);
-        if (same_file(path, device)) return n;
-    }
+    for (int n = 1; n <= 9; n++)
+        if (same_file(tivsim::com_device(n), device)) return n;
     return 0;
 }
 

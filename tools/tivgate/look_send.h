@@ -2,11 +2,11 @@
 // fade_rgbx for rgbw-fade, to a device, a group fixture or a declared group.
 #pragma once
 
-#include "tools/tivgate/scheduler.h"
+#include "tools/tivgate/schedule.h"
 
 namespace tivgate {
 
-// 0, or -1 when a frame of it was not written whole.
-int send_look(const Job& job);
+// True when every frame of the look was written whole.
+bool send_look(const Job& job);
 
 }  // namespace tivgate

@@ -10,17 +10,12 @@ void notify_status(const std::string& text) { sd_notify(0, ("STATUS=" + text).c_
 
 void notify_stopping() { sd_notify(0, "STOPPING=1"); }
 
-Watchdog::Watchdog() {
-    uint64_t usec = 0;
-    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return;
-    every_ = std::chrono::microseconds(usec / 2);
-    next_ = Clock::now();
-}
+void notify_watchdog() { sd_notify(0, "WATCHDOG=1"); }
 
-void Watchdog::ping_if_due(Clock::time_point now) {
-    if (!every_ || now < next_) return;
-    sd_notify(0, "WATCHDOG=1");
-    next_ = now + *every_;
+std::optional<std::chrono::microseconds> watchdog_every() {
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return std::nullopt;
+    return std::chrono::microseconds(usec / 2);
 }
 
 }  // namespace tivgate

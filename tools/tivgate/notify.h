@@ -12,21 +12,19 @@ namespace tivgate {
 void notify_ready();
 void notify_status(const std::string& text);
 void notify_stopping();
+void notify_watchdog();
 
-// The watchdog's pings, sent by the thread whose progress they vouch for:
-// the bus thread, so that one stuck in a call gets the service restarted.
-class Watchdog {
-public:
-    using Clock = std::chrono::steady_clock;
-    Watchdog();  // on when systemd set WATCHDOG_USEC for this process
-    // Pings when half the watchdog's time has passed since the last ping.
-    void ping_if_due(Clock::time_point now);
-    // When the next ping is due; max() when the watchdog is off.
-    Clock::time_point next() const { return next_; }
+// Half the watchdog's time when systemd set WATCHDOG_USEC for this process:
+// how often it wants to hear from us.
+std::optional<std::chrono::microseconds> watchdog_every();
 
-private:
-    std::optional<Clock::duration> every_;
-    Clock::time_point next_ = Clock::time_point::max();
-};
+// The event loop pings; it vouches for the bus thread too, which is either
+// asleep or inside one library call: a call that has run longer than the
+// ping interval is stuck (a look takes well under a second, closing the
+// port half of one), and then no ping goes out, so that systemd restarts us.
+inline bool bus_alive(std::optional<std::chrono::steady_clock::time_point> in_call_since,
+                      std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration every) {
+    return !in_call_since || now - *in_call_since < every;
+}
 
 }  // namespace tivgate

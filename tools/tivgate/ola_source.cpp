@@ -1,14 +1,11 @@
 #include "tools/tivgate/ola_source.h"
 
-#include <ola/Callback.h>
 #include <ola/DmxBuffer.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-
-#include "tools/tivgate/log.h"
 
 namespace tivgate {
 
@@ -18,16 +15,7 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kFirstBackoff = 250ms;
 constexpr std::chrono::milliseconds kMaxBackoff = 8s;
-constexpr unsigned kConnectTimeoutMs = 2000;
-
-// select() rebuilds its sets every turn; the epoll poller kept a stale entry
-// for the descriptor of a connection olad had closed, and the next socket,
-// given the same number, could not be watched.
-ola::io::SelectServer::Options select_options() {
-    ola::io::SelectServer::Options o;
-    o.force_select = true;
-    return o;
-}
+constexpr std::chrono::milliseconds kConnectTimeout = 2s;
 
 ola::TimeInterval interval(std::chrono::milliseconds ms) {
     return ola::TimeInterval((int32_t)(ms.count() / 1000), (int32_t)(ms.count() % 1000) * 1000);
@@ -35,46 +23,40 @@ ola::TimeInterval interval(std::chrono::milliseconds ms) {
 
 }  // namespace
 
-OlaSource::OlaSource(ola::network::IPV4SocketAddress server, unsigned universe, DmxHandler on_dmx)
-    : server_(server), universe_(universe), on_dmx_(std::move(on_dmx)), ss_(select_options()), connector_(&ss_),
-      backoff_(kFirstBackoff) {}
+OlaSource::OlaSource(ola::io::SelectServer& ss, ola::network::IPV4SocketAddress server, unsigned universe,
+                     DmxHandler on_dmx, std::function<void()> on_state)
+    : ss_(ss), server_(server), universe_(universe), on_dmx_(std::move(on_dmx)), on_state_(std::move(on_state)),
+      connector_(&ss), backoff_(kFirstBackoff), trouble_("olad at " + server.ToString()) {}
 
-OlaSource::~OlaSource() { stop(); }
-
-void OlaSource::start() {
-    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::connect));
-    thread_ = std::thread([this] {
-        if (!stop_requested_) ss_.Run();
-        // Still on this thread, so OLA's objects go down where they lived.
-        connector_.CancelAll();
-        drop_connection();
-        finished_ = true;
-    });
+OlaSource::~OlaSource() {
+    if (retry_ != ola::thread::INVALID_TIMEOUT) ss_.RemoveTimeout(retry_);
+    connector_.CancelAll();
+    drop_connection();
 }
 
-void OlaSource::stop() {
-    if (!thread_.joinable()) return;
-    stop_requested_ = true;
-    // Terminate() is lost on a select server that has not entered Run() yet,
-    // so it is repeated until the thread is out.
-    while (!finished_) {
-        ss_.Terminate();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    thread_.join();
+void OlaSource::enter(State state) {
+    if (state_ == state) return;
+    state_ = state;
+    on_state_();
 }
+
+void OlaSource::start() { connect(); }
 
 void OlaSource::connect() {
-    connector_.Connect(server_, interval(std::chrono::milliseconds(kConnectTimeoutMs)),
-                       ola::NewSingleCallback(this, &OlaSource::connected));
+    retry_ = ola::thread::INVALID_TIMEOUT;
+    drop_connection();  // a connection failed in a callback went at the turn before
+    enter(State::connecting);
+    connector_.Connect(server_, interval(kConnectTimeout), ola::NewSingleCallback(this, &OlaSource::connected));
 }
 
 void OlaSource::connected(int fd, int error) {
     if (fd < 0 || error) {
-        if (!said_unreachable_)
-            log_line("olad at %s not reachable (%s); retrying with backoff up to %lld s", server_.ToString().c_str(),
-                     strerror(error ? error : ECONNREFUSED), (long long)(kMaxBackoff.count() / 1000));
-        said_unreachable_ = true;
+        if (trouble_.occurred(std::string("not reachable: ") + strerror(error ? error : ECONNREFUSED),
+                              std::chrono::steady_clock::now()))
+            log_line(Priority::warning, "olad at %s not reachable (%s); retrying with backoff up to %lld s",
+                     server_.ToString().c_str(), strerror(error ? error : ECONNREFUSED),
+                     (long long)(kMaxBackoff.count() / 1000));
+        enter(State::waiting);
         retry_later();
         return;
     }
@@ -82,64 +64,76 @@ void OlaSource::connected(int fd, int error) {
     socket_->SetNoDelay();
     client_ = std::make_unique<ola::client::OlaClient>(socket_.get());
     if (!client_->Setup()) {
-        log_line("olad at %s: client setup failed", server_.ToString().c_str());
-        drop_connection();
-        retry_later();
+        log_line(Priority::err, "olad at %s: client setup failed", server_.ToString().c_str());
+        fail_later();
         return;
     }
     ss_.AddReadDescriptor(socket_.get());
     close_callback_ = ola::NewSingleCallback(this, &OlaSource::closed);
     client_->SetCloseHandler(close_callback_);
     client_->SetDMXCallback(ola::NewCallback(this, &OlaSource::dmx));
-    client_->RegisterUniverse(universe_, ola::client::REGISTER,
-                              ola::NewSingleCallback(this, &OlaSource::registered));
+    ask_for(universe_);
 }
 
-void OlaSource::registered(const ola::client::Result& result) {
+void OlaSource::ask_for(unsigned universe) {
+    asked_ = universe;
+    enter(State::registering);
+    client_->RegisterUniverse(universe, ola::client::REGISTER,
+                              ola::NewSingleCallback(this, &OlaSource::registered, universe));
+}
+
+void OlaSource::registered(unsigned universe, const ola::client::Result& result) {
+    if (state_ != State::registering || universe != asked_) return;  // a reply for a connection gone since
     if (!result.Success()) {
-        log_line("olad at %s refused universe %u: %s", server_.ToString().c_str(), universe_, result.Error().c_str());
-        drop_connection();
-        retry_later();
+        if (trouble_.occurred("refused universe " + std::to_string(universe) + ": " + result.Error(),
+                              std::chrono::steady_clock::now()))
+            log_line(Priority::warning, "olad at %s refused universe %u: %s", server_.ToString().c_str(), universe,
+                     result.Error().c_str());
+        fail_later();
         return;
     }
-    if (moving_) log_line("olad at %s: now universe %u", server_.ToString().c_str(), universe_);
-    else log_line("%s olad at %s, universe %u", was_connected_ ? "reconnected to" : "connected to",
-                  server_.ToString().c_str(), universe_);
+    if (universe != universe_) {
+        // A reload moved on while this was on its way.
+        client_->RegisterUniverse(universe, ola::client::UNREGISTER,
+                                  ola::NewSingleCallback(this, &OlaSource::unregistered));
+        ask_for(universe_);
+        return;
+    }
+    trouble_.ended(std::chrono::steady_clock::now());
+    if (moving_) log_line(Priority::info, "olad at %s: now universe %u", server_.ToString().c_str(), universe);
+    else if (was_up_) log_line(Priority::notice, "reconnected to olad at %s, universe %u", server_.ToString().c_str(), universe);
+    else log_line(Priority::info, "connected to olad at %s, universe %u", server_.ToString().c_str(), universe);
+    was_up_ = true;
     moving_ = false;
-    was_connected_ = true;
-    connected_ = true;
-    said_unreachable_ = false;
     backoff_ = kFirstBackoff;
+    enter(State::up);
 }
 
 void OlaSource::set_universe(unsigned universe) {
-    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::move_to, universe));
-}
-
-void OlaSource::move_to(unsigned universe) {
     if (universe == universe_) return;
-    const unsigned old = universe_;
     universe_ = universe;
-    if (!connected_) return;  // the next registration asks for the new one
+    // Waiting or connecting: the next registration asks for it. Registering:
+    // once the reply for the old one is in.
+    if (state_ != State::up) return;
+    client_->RegisterUniverse(asked_, ola::client::UNREGISTER, ola::NewSingleCallback(this, &OlaSource::unregistered));
     moving_ = true;
-    client_->RegisterUniverse(old, ola::client::UNREGISTER, ola::NewSingleCallback(this, &OlaSource::unregistered));
-    client_->RegisterUniverse(universe_, ola::client::REGISTER, ola::NewSingleCallback(this, &OlaSource::registered));
+    ask_for(universe);
 }
 
 void OlaSource::unregistered(const ola::client::Result& result) {
     // Frames of the old universe are dropped anyway; olad keeps sending them at worst.
-    if (!result.Success()) log_line("olad at %s: leaving the old universe: %s", server_.ToString().c_str(),
-                                    result.Error().c_str());
+    if (!result.Success())
+        log_line(Priority::info, "olad at %s: leaving the old universe: %s", server_.ToString().c_str(),
+                 result.Error().c_str());
 }
 
 void OlaSource::closed() {
     close_callback_ = nullptr;  // a single-use callback: it deletes itself after this run
-    connected_ = false;
     if (dropping_) return;
-    log_line("lost olad at %s; the bus keeps its last look, reconnecting", server_.ToString().c_str());
-    // The client is inside its own callback here: let it return first.
-    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::drop_connection));
-    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::retry_later));
+    if (trouble_.occurred("lost", std::chrono::steady_clock::now()))
+        log_line(Priority::warning, "lost olad at %s; the bus keeps its last look, reconnecting",
+                 server_.ToString().c_str());
+    fail_later();
 }
 
 void OlaSource::dmx(const ola::client::DMXMetadata& meta, const ola::DmxBuffer& data) {
@@ -150,9 +144,14 @@ void OlaSource::dmx(const ola::client::DMXMetadata& meta, const ola::DmxBuffer& 
     on_dmx_(meta.universe, std::span<const uint8_t>(slots.data(), length));
 }
 
-void OlaSource::drop_connection() {
-    connected_ = false;
+void OlaSource::fail_later() {
     moving_ = false;
+    enter(State::waiting);
+    ss_.Execute(ola::NewSingleCallback(this, &OlaSource::drop_connection));
+    retry_later();
+}
+
+void OlaSource::drop_connection() {
     if (!socket_) return;
     dropping_ = true;
     if (client_) client_->Stop();
@@ -167,7 +166,8 @@ void OlaSource::drop_connection() {
 }
 
 void OlaSource::retry_later() {
-    ss_.RegisterSingleTimeout(interval(backoff_), ola::NewSingleCallback(this, &OlaSource::connect));
+    if (retry_ != ola::thread::INVALID_TIMEOUT) ss_.RemoveTimeout(retry_);
+    retry_ = ss_.RegisterSingleTimeout(interval(backoff_), ola::NewSingleCallback(this, &OlaSource::connect));
     backoff_ = std::min(backoff_ * 2, kMaxBackoff);
 }
 

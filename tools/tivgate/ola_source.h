@@ -1,22 +1,25 @@
-// The DMX source: a connection to olad registered for one universe, on a
-// thread of its own that runs OLA's select server. When olad goes away it
-// reconnects with backoff; the bus keeps its last look meanwhile.
+// The DMX source: a connection to olad registered for one universe, run by
+// the event loop's select server, on its thread alone.
 //
-// Threads: start(), stop(), set_universe() and connected() come from the main
-// thread; every other member but the atomics is touched only by the select
-// server's thread (OLA's rule), which ends before stop() returns; a universe
-// change reaches it through the server's Execute(). DMX leaves through the
-// callback, on that thread.
+//   waiting      the retry timer runs; olad is tried when it fires
+//   connecting   a TCP connect is under way
+//   registering  connected; olad has been asked for the universe
+//   up           registered: frames of the universe arrive
+//
+// One retry timer, cancelled before it is armed again, so no path can leave
+// two. Every teardown is deferred out of OLA's own callbacks (a reply, a
+// hang-up), which are still running when they ask for it. A universe asked
+// for while a registration is on its way is registered once that reply is in.
+// When olad goes away the bus keeps its last look; olad is tried again with
+// backoff, and an outage is told once.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
-#include <thread>
 
 #include <ola/Callback.h>
 #include <ola/client/OlaClient.h>
@@ -24,52 +27,60 @@
 #include <ola/network/TCPConnector.h>
 #include <ola/network/TCPSocket.h>
 
+#include "tools/tivgate/log.h"
+
 namespace tivgate {
 
 using DmxHandler = std::function<void(unsigned universe, std::span<const uint8_t> slots)>;
 
 class OlaSource {
 public:
-    OlaSource(ola::network::IPV4SocketAddress server, unsigned universe, DmxHandler on_dmx);
+    enum class State { waiting, connecting, registering, up };
+
+    OlaSource(ola::io::SelectServer& ss, ola::network::IPV4SocketAddress server, unsigned universe, DmxHandler on_dmx,
+              std::function<void()> on_state);
     ~OlaSource();
     OlaSource(const OlaSource&) = delete;
     OlaSource& operator=(const OlaSource&) = delete;
 
     void start();
-    void stop();  // bounded: the select server leaves its loop within one turn
     // Registers for `universe` in place of the one before (after a reload).
     void set_universe(unsigned universe);
-    // Registered with olad for the universe.
-    bool connected() const { return connected_; }
+    State state() const { return state_; }
+    unsigned universe() const { return universe_; }
 
 private:
+    void enter(State state);
     void connect();
     void connected(int fd, int error);
-    void closed();
-    void registered(const ola::client::Result& result);
-    void move_to(unsigned universe);
+    void ask_for(unsigned universe);
+    void registered(unsigned universe, const ola::client::Result& result);
     void unregistered(const ola::client::Result& result);
+    void closed();
     void dmx(const ola::client::DMXMetadata& meta, const ola::DmxBuffer& data);
+    // From inside OLA's callbacks: the connection goes at the next turn of
+    // the loop, and olad is tried again after the backoff.
+    void fail_later();
     void drop_connection();
     void retry_later();
 
+    ola::io::SelectServer& ss_;
     const ola::network::IPV4SocketAddress server_;
-    unsigned universe_;
+    unsigned universe_;            // the one wanted
+    unsigned asked_ = 0;           // the one the registration in flight or in force is for
     const DmxHandler on_dmx_;
-    ola::io::SelectServer ss_;
+    const std::function<void()> on_state_;
+    State state_ = State::waiting;
     ola::network::TCPConnector connector_;
     std::unique_ptr<ola::network::TCPSocket> socket_;
     std::unique_ptr<ola::client::OlaClient> client_;
     ola::SingleUseCallback0<void>* close_callback_ = nullptr;  // ours until it runs
-    std::chrono::milliseconds backoff_;
-    bool was_connected_ = false;
-    bool said_unreachable_ = false;
     bool dropping_ = false;  // our own hang-up, not olad's
-    std::atomic<bool> stop_requested_{false};  // main thread to source thread
-    std::atomic<bool> finished_{false};        // source thread to main thread
-    std::atomic<bool> connected_{false};       // source thread to main thread
-    bool moving_ = false;                      // registering for a new universe
-    std::thread thread_;
+    ola::thread::timeout_id retry_ = ola::thread::INVALID_TIMEOUT;
+    std::chrono::milliseconds backoff_;
+    bool was_up_ = false;
+    bool moving_ = false;  // registering for a new universe on a connection that was up
+    RepeatedFailure trouble_;
 };
 
 }  // namespace tivgate

@@ -1,23 +1,32 @@
-// Watches the DMX source for silence: says when it falls silent and when it
-// comes back, and sets the patch's loss look meanwhile. Run by the bus thread.
+// Whether the DMX source has fallen silent: a frame, or the time since the
+// last one, decides. Plain and clock-driven; the event loop arms one timer at
+// deadline() and asks check() when it fires, so a steady stream costs one
+// wake-up per loss time and a silence none at all.
 #pragma once
 
-#include "tools/tivgate/scheduler.h"
+#include <chrono>
+#include <optional>
 
 namespace tivgate {
 
 class SourceWatch {
 public:
-    explicit SourceWatch(Scheduler& scheduler) : scheduler_(scheduler) {}
+    using Clock = std::chrono::steady_clock;
 
-    void check(Clock::time_point now);
-    // When check() has something new to say at the latest.
-    Clock::time_point next(Clock::time_point now) const;
+    // A frame came; true when it ends a silence.
+    bool frame(Clock::time_point now);
+    // True the first time the source counts as silent by `now`.
+    bool check(Clock::time_point now, Clock::duration after);
+    // When check() may first say so; nothing before the first frame or
+    // while silent already.
+    std::optional<Clock::time_point> deadline(Clock::duration after) const;
+
+    bool silent() const { return silent_; }
+    std::optional<Clock::time_point> last() const { return last_; }
 
 private:
-    Scheduler& scheduler_;
-    bool lost_ = false;
-    std::shared_ptr<const Patch> imposed_for_;  // the patch the loss look was set under
+    std::optional<Clock::time_point> last_;
+    bool silent_ = false;
 };
 
 }  // namespace tivgate

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/tivgate/scheduler.h"
+#include "tools/tivgate/gateway.h"
 
 namespace tivgate {
 
-std::vector<std::string> stats_lines(const SchedulerCounts& counts, std::vector<double> latency_ms);
+std::vector<std::string> stats_lines(const Counts& counts, const LatencyHistogram& latency);
 
 }  // namespace tivgate

@@ -7,41 +7,34 @@
 
 namespace tivgate {
 
-namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto kEvery = 5s;
-
-}  // namespace
-
-std::string status_text(const StatusFacts& f, Clock::time_point now) {
+std::string status_text(const Snapshot& s, double dmx_hz) {
     char text[512];
-    if (!f.line.open) {
-        const auto gone = std::chrono::duration_cast<std::chrono::seconds>(now - f.line.since).count();
-        std::snprintf(text, sizeof text, "bus lost %lld s ago, retrying", (long long)gone);
+    const long long since = std::chrono::duration_cast<std::chrono::seconds>(s.taken - s.line.since).count();
+    if (s.line.state == LineState::lost) {
+        std::snprintf(text, sizeof text, "bus lost %lld s ago, waiting for %s", since, s.line.device.c_str());
+    } else if (s.line.state == LineState::opening) {
+        std::snprintf(text, sizeof text, "bus on %s not open for %lld s, retrying", s.line.device.c_str(), since);
     } else {
         std::snprintf(text, sizeof text, "bus on %s, %zu fixtures, olad %s, DMX %.0f Hz, %" PRIu64 " looks sent",
-                      f.line.device.c_str(), f.fixtures, f.olad ? "connected" : "not connected", f.dmx_hz,
-                      f.looks_sent);
+                      s.line.device.c_str(), s.fixtures.size(), s.source.connected ? "connected" : "not connected",
+                      dmx_hz, s.counts.sent);
     }
     return text;
 }
 
-void StatusReporter::tick(const Scheduler& scheduler, const LineReport& line, bool olad, Clock::time_point now) {
-    const SchedulerCounts counts = scheduler.counts();
-    if (now - frames_at_ >= 1s) {
-        if (frames_at_ != Clock::time_point{})
-            hz_ = (double)(counts.frames - frames_) / std::chrono::duration<double>(now - frames_at_).count();
-        frames_ = counts.frames;
-        frames_at_ = now;
-    }
-    const StatusFacts facts{line.view(), scheduler.patch()->fixtures.size(), olad, hz_, counts.sent};
-    const std::string state = (facts.line.open ? "open " : "lost ") + facts.line.device + (olad ? " olad" : "");
-    if (state == last_state_ && now - last_sent_ < kEvery) return;
-    last_state_ = state;
-    last_sent_ = now;
-    notify_status(status_text(facts, now));
+double RateMeter::update(uint64_t count, Clock::time_point now) {
+    if (at_ != Clock::time_point{} && now > at_)
+        rate_ = (double)(count - count_) / std::chrono::duration<double>(now - at_).count();
+    count_ = count;
+    at_ = now;
+    return rate_;
+}
+
+void StatusReporter::tick(const Snapshot& snapshot) {
+    const std::string text = status_text(snapshot, dmx_.update(snapshot.counts.frames, snapshot.taken));
+    if (text == last_) return;
+    last_ = text;
+    notify_status(text);
 }
 
 }  // namespace tivgate

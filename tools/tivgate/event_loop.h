@@ -1,0 +1,63 @@
+// The event loop: everything but the bus, on the main thread, in OLA's
+// select server. olad's connection and its DMX, the signals (a signalfd),
+// the reload, the source's silence, the status line and the watchdog's
+// pings are each a descriptor or a timer here; with a static scene and no
+// watchdog it wakes every few seconds at most.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <ola/io/Descriptor.h>
+#include <ola/io/SelectServer.h>
+
+#include "tools/tivgate/bus_loop.h"
+#include "tools/tivgate/gateway.h"
+#include "tools/tivgate/notify.h"
+#include "tools/tivgate/ola_source.h"
+#include "tools/tivgate/source_watch.h"
+#include "tools/tivgate/status_line.h"
+
+namespace tivgate {
+
+class EventLoop {
+public:
+    // `signals` are blocked in every thread already; the loop takes them.
+    EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
+              ola::network::IPV4SocketAddress olad);
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Runs until SIGINT or SIGTERM, and returns which.
+    int run();
+
+private:
+    void take_signals();
+    void reload();
+    void dmx(unsigned universe, std::span<const uint8_t> slots);
+    void arm_silence();
+    void silence_due();
+    void publish_source();
+    void status_now();
+    bool status_due();
+    bool watchdog_due();
+
+    const std::string patch_path_;
+    Gateway& gateway_;
+    const BusLoop& bus_;
+    ola::io::SelectServer ss_;
+    int signal_fd_;
+    ola::io::UnmanagedFileDescriptor signals_;
+    OlaSource source_;
+    SourceWatch watch_;
+    ola::thread::timeout_id silence_timer_ = ola::thread::INVALID_TIMEOUT;
+    StatusReporter status_;
+    const std::optional<std::chrono::microseconds> watchdog_;
+    int stop_signal_ = 0;
+};
+
+// "universe 1, 4 fixtures (1 groups, 3 devices), 1 declared group"
+std::string describe(const Patch& patch);
+
+}  // namespace tivgate
