@@ -3,64 +3,11 @@
 #include <cstdio>
 
 #include "sim/protocol.h"
+#include "tools/common/json.h"
 
 namespace tivtools {
 
 namespace {
-
-// Writes JSON with commas placed by the writer, so callers only say what.
-class Json {
-public:
-    Json& open(char bracket) {
-        comma();
-        out_ += bracket;
-        first_ = true;
-        return *this;
-    }
-    Json& close(char bracket) {
-        out_ += bracket;
-        first_ = false;
-        return *this;
-    }
-    Json& key(const char* name) {
-        comma();
-        out_ += '"';
-        out_ += name;
-        out_ += "\":";
-        first_ = true;  // the value follows without a comma
-        return *this;
-    }
-    Json& number(long long v) {
-        comma();
-        out_ += std::to_string(v);
-        return *this;
-    }
-    Json& boolean(bool v) {
-        comma();
-        out_ += v ? "true" : "false";
-        return *this;
-    }
-    Json& string(const std::string& s) {  // callers pass ASCII without quotes or controls
-        comma();
-        out_ += '"' + s + '"';
-        return *this;
-    }
-    template <class Bytes>
-    Json& numbers(const Bytes& bytes) {
-        open('[');
-        for (auto b : bytes) number(b);
-        return close(']');
-    }
-    std::string take() { return std::move(out_); }
-
-private:
-    void comma() {
-        if (!first_) out_ += ',';
-        first_ = false;
-    }
-    std::string out_;
-    bool first_ = true;
-};
 
 template <class Bytes>
 std::string hex(const Bytes& bytes) {

@@ -10,13 +10,14 @@
 #include "tools/common/number_parse.h"
 #include "tools/tivctl/exit_status.h"
 #include "tools/tivctl/failed_frames.h"
-#include "tools/tivctl/json_text.h"
+#include "tools/common/json.h"
 
 namespace tivctl {
 
 namespace {
 
 using tivtools::address_text;
+using tivtools::json_string;
 
 // A word as a shell takes it back when pasted: '#' would start a comment.
 std::string shell_word(const std::string& word) {

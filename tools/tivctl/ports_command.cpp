@@ -5,12 +5,14 @@
 #include <string>
 
 #include "tools/tivctl/exit_status.h"
-#include "tools/tivctl/json_text.h"
+#include "tools/common/json.h"
 #include "tools/tivctl/port_list.h"
 
 namespace tivctl {
 
 namespace {
+
+using tivtools::json_string;
 
 std::string port_json(const SerialPort& p) {
     std::string s = "{\"device\":" + json_string(p.device) + ",\"com\":" + (p.com ? std::to_string(p.com) : "null");
