@@ -11,8 +11,27 @@ const char* line_state_name(LineState state) {
     return "?";
 }
 
+void SecondRate::add(Clock::time_point now) {
+    using namespace std::chrono_literals;
+    if (now - start_ >= 2s) {
+        last_ = current_ = 0;
+        start_ = now;
+    } else if (now - start_ >= 1s) {
+        last_ = current_;
+        current_ = 0;
+        start_ += 1s;
+    }
+    current_++;
+}
+
+double SecondRate::per_second(Clock::time_point now) const {
+    using namespace std::chrono_literals;
+    if (now - start_ >= 2s) return 0;
+    return (double)(now - start_ >= 1s ? current_ : last_);
+}
+
 Gateway::Gateway(std::shared_ptr<const Patch> patch, std::function<void()> wake_bus)
-    : wake_bus_(std::move(wake_bus)), schedule_(std::move(patch), Clock::now()) {}
+    : wake_bus_(std::move(wake_bus)), schedule_(std::move(patch), Clock::now()), started_(Clock::now()) {}
 
 void Gateway::wake_if(bool due) {
     if (due) wake_bus_();
@@ -25,6 +44,7 @@ void Gateway::offer(unsigned universe, std::span<const uint8_t> slots, Clock::ti
         if (universe != schedule_.patch()->universe) return;
         const Changes c = schedule_.offer(slots, now);
         source_.last_frame = now;
+        dmx_rate_.add(now);
         counts_.frames++;
         counts_.changes += c.changed;
         counts_.coalesced += c.coalesced;
@@ -72,6 +92,7 @@ std::optional<Job> Gateway::take(Clock::time_point now) {
 void Gateway::sent(const Job& job, Clock::time_point started, Clock::time_point finished) {
     std::lock_guard lock(mutex_);
     schedule_.sent(finished - started, finished);
+    look_rate_.add(finished);
     if (job.refresh) {
         counts_.refreshes++;
         return;
@@ -131,7 +152,8 @@ bool Gateway::stopping() const {
 
 Snapshot Gateway::snapshot(Clock::time_point now) const {
     std::lock_guard lock(mutex_);
-    return {now, schedule_.patch(), schedule_.fixtures(), line_, source_, counts_, latency_};
+    return {now,  started_, dmx_rate_.per_second(now), look_rate_.per_second(now), schedule_.patch(), schedule_.fixtures(),
+            line_, source_, counts_, latency_};
 }
 
 Counts Gateway::counts() const {

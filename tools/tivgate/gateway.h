@@ -44,8 +44,22 @@ struct SourceView {
     std::optional<Clock::time_point> last_frame;
 };
 
+// Events in the last whole second, counted as they come, without a timer.
+class SecondRate {
+public:
+    void add(Clock::time_point now);
+    double per_second(Clock::time_point now) const;
+
+private:
+    Clock::time_point start_{};
+    uint64_t current_ = 0, last_ = 0;
+};
+
 struct Snapshot {
     Clock::time_point taken{};
+    Clock::time_point started{};  // of the gateway
+    double dmx_per_s = 0;
+    double looks_per_s = 0;       // sent for changes and refreshes
     std::shared_ptr<const Patch> patch;
     std::vector<FixtureView> fixtures;  // as patch->fixtures
     LineView line;
@@ -94,6 +108,8 @@ private:
     Schedule schedule_;
     Counts counts_;
     LatencyHistogram latency_;
+    SecondRate dmx_rate_, look_rate_;
+    const Clock::time_point started_;
     LineView line_;
     SourceView source_;
     bool stop_ = false;

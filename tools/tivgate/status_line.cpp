@@ -7,7 +7,7 @@
 
 namespace tivgate {
 
-std::string status_text(const Snapshot& s, double dmx_hz) {
+std::string status_text(const Snapshot& s) {
     char text[512];
     const long long since = std::chrono::duration_cast<std::chrono::seconds>(s.taken - s.line.since).count();
     if (s.line.state == LineState::lost) {
@@ -17,21 +17,13 @@ std::string status_text(const Snapshot& s, double dmx_hz) {
     } else {
         std::snprintf(text, sizeof text, "bus on %s, %zu fixtures, olad %s, DMX %.0f Hz, %" PRIu64 " looks sent",
                       s.line.device.c_str(), s.fixtures.size(), s.source.connected ? "connected" : "not connected",
-                      dmx_hz, s.counts.sent);
+                      s.dmx_per_s, s.counts.sent);
     }
     return text;
 }
 
-double RateMeter::update(uint64_t count, Clock::time_point now) {
-    if (at_ != Clock::time_point{} && now > at_)
-        rate_ = (double)(count - count_) / std::chrono::duration<double>(now - at_).count();
-    count_ = count;
-    at_ = now;
-    return rate_;
-}
-
 void StatusReporter::tick(const Snapshot& snapshot) {
-    const std::string text = status_text(snapshot, dmx_.update(snapshot.counts.frames, snapshot.taken));
+    const std::string text = status_text(snapshot);
     if (text == last_) return;
     last_ = text;
     notify_status(text);

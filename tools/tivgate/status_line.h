@@ -10,25 +10,13 @@ namespace tivgate {
 
 // "bus on /dev/ttyUSB0, 16 fixtures, olad connected, DMX 40 Hz, 12345 looks
 // sent", or "bus lost 12 s ago, retrying".
-std::string status_text(const Snapshot& s, double dmx_hz);
-
-// Frames a second, from the frame count at successive looks.
-class RateMeter {
-public:
-    double update(uint64_t count, Clock::time_point now);
-
-private:
-    uint64_t count_ = 0;
-    Clock::time_point at_{};
-    double rate_ = 0;
-};
+std::string status_text(const Snapshot& s);
 
 class StatusReporter {
 public:
     void tick(const Snapshot& snapshot);
 
 private:
-    RateMeter dmx_;
     std::string last_;
 };
 

@@ -1,0 +1,23 @@
+// The gateway's state as one JSON object: /status.json, the page's data,
+// and the control socket's `status` answer. docs/gateway.md lists the fields.
+#pragma once
+
+#include <string>
+
+#include "tools/tivgate/gateway.h"
+
+namespace tivgate {
+
+// What the snapshot does not hold.
+struct StatusContext {
+    std::string version;  // tivlink's
+    std::string olad;     // olad's address, HOST:PORT
+    std::string path;     // the line's name as given
+};
+
+std::string status_json(const Snapshot& s, const StatusContext& context);
+
+// "#RRGGBBWW", as tivctl takes colours.
+std::string colour_text(uint32_t colour);
+
+}  // namespace tivgate
