@@ -53,7 +53,7 @@ class Sim:
 
 
 class Gate:
-    def __init__(self, patch, device, env=None, journal=False):
+    def __init__(self, patch, device, env=None, journal=False, args=()):
         self.patch = os.path.join(WORK, "patch-%d.toml" % time.monotonic_ns())
         self.write_patch(patch)
         self.log = os.path.join(WORK, "gate-%d.log" % time.monotonic_ns())
@@ -62,7 +62,7 @@ class Gate:
             st = os.fstat(self.err.fileno())
             env = {**(env or {}), "JOURNAL_STREAM": "%d:%d" % (st.st_dev, st.st_ino)}
         device = device if isinstance(device, str) else device.path
-        self.proc = subprocess.Popen([TIVGATE, "--device", device, "--patch", self.patch, "--stats"],
+        self.proc = subprocess.Popen([TIVGATE, "--device", device, "--patch", self.patch, "--stats", *args],
                                      stdout=subprocess.PIPE, stderr=self.err, text=True, env={**os.environ, **(env or {})})
 
     def write_patch(self, text):
@@ -473,10 +473,122 @@ def test_group_look_and_refresh():
                                                               for a in members), bus["devices"])
 
 
+def varint(n):
+    out = b""
+    while True:
+        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
+        n >>= 7
+        if not n:
+            return out
+
+
+def fields(data):
+    """A protobuf message's fields as {number: value}: varints as ints, the rest as bytes."""
+    out, i = {}, 0
+    while i < len(data):
+        key, i = read_varint(data, i)
+        if key & 7 == 0:
+            out[key >> 3], i = read_varint(data, i)
+        else:
+            n, i = read_varint(data, i)
+            out[key >> 3], i = data[i:i + n], i + n
+    return out
+
+
+def read_varint(data, i):
+    n, shift = 0, 0
+    while True:
+        n |= (data[i] & 0x7F) << shift
+        shift += 7
+        i += 1
+        if not data[i - 1] & 0x80:
+            return n, i
+
+
+class FakeOlad:
+    """olad's RPC as far as tivgate speaks it: each RegisterForDmx is recorded as (universe, action) and
+    answered by answer(universe, action), which returns an error text, None for success, or waits."""
+
+    def __init__(self, answer, port=9012):
+        self.answer, self.calls, self.connects = answer, [], []
+        self.server = socket.create_server(("127.0.0.1", port))
+        self.address = "127.0.0.1:%d" % port
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                conn, _ = self.server.accept()
+            except OSError:
+                return
+            self.connects.append(time.monotonic())
+            threading.Thread(target=self.session, args=(conn,), daemon=True).start()
+
+    def session(self, conn):
+        with conn:
+            while True:
+                head = conn.recv(4, socket.MSG_WAITALL)
+                if len(head) < 4:
+                    return
+                size = struct.unpack("<I", head)[0] & 0x0FFFFFFF
+                msg = fields(conn.recv(size, socket.MSG_WAITALL))
+                if msg.get(3) != b"RegisterForDmx":
+                    continue
+                request = fields(msg.get(4, b""))
+                call = (request.get(1, 0), request.get(2, 0))
+                self.calls.append(call)
+                error = self.answer(*call)
+                reply = varint(1 << 3) + varint(4 if error else 2) + varint(2 << 3) + varint(msg[2])
+                if error:
+                    reply += varint(4 << 3 | 2) + varint(len(error)) + error.encode()
+                conn.sendall(struct.pack("<I", 1 << 28 | len(reply)) + reply)
+
+    def close(self):
+        self.server.close()
+
+
+def test_olad_refusing_and_a_reload_while_registering():
+    """olad refuses the universe (told once, retried with one timer), then a reload lands between the
+    registration and olad's reply: tivgate asks for the new universe once the old reply is in."""
+    sim = Sim(["0x010001"])
+    release = threading.Event()
+    refusals = [4]
+
+    def answer(universe, action):
+        if refusals[0] > 0:
+            refusals[0] -= 1
+            return "universe %d is not here" % universe
+        if (universe, action) == (5, 1):
+            release.wait(10)
+        return None
+
+    olad = FakeOlad(answer)
+    gate = Gate(patch_of(5, (0x010001, 1, "rgbw")), sim, args=("--ola", olad.address))
+    end = time.monotonic() + 20
+    while len(olad.calls) < 5 and time.monotonic() < end:
+        time.sleep(0.05)
+    check("a refusing olad is retried, and tivgate asks again", len(olad.calls) >= 5, gate.text())
+    gaps = [b - a for a, b in zip(olad.connects, olad.connects[1:])]
+    check("the refusal is logged once, and each retry waits longer than the one before (one timer)",
+          gate.text().count(olad.address + " refused universe") == 1 and len(gaps) >= 3 and min(gaps) > 0.2
+          and all(b > a for a, b in zip(gaps, gaps[1:4])), (gaps, gate.text()))
+    gate.write_patch(patch_of(6, (0x010001, 1, "rgbw")))
+    gate.proc.send_signal(signal.SIGHUP)
+    gate.wait_log("SIGHUP: patch")
+    release.set()
+    check("a reload while olad's reply is on its way ends registered for the new universe",
+          gate.wait_log("olad at %s, universe 6" % olad.address) and olad.calls[-2:] == [(5, 2), (6, 1)],
+          (olad.calls, gate.text()))
+    status, _, _ = gate.stop()
+    olad.close()
+    sim.finish()
+    check("tivgate ran on through olad's refusals", status == 0, gate.text())
+
+
 def main():
     for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
                  test_dead_line_is_reported_and_retried, test_line_lost_and_found, test_reload_stats_and_systemd,
-                 test_group_look_and_refresh):
+                 test_group_look_and_refresh, test_olad_refusing_and_a_reload_while_registering):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run

@@ -154,9 +154,11 @@ void OlaSource::fail_later() {
 void OlaSource::drop_connection() {
     if (!socket_) return;
     dropping_ = true;
-    if (client_) client_->Stop();
-    // After olad's hang-up the poller has let go of the socket already.
+    // Before Stop(), which closes the socket: a closed one cannot be found in
+    // the poller again, which would then poll a deleted descriptor. After
+    // olad's hang-up the poller has let go of it already.
     if (socket_->ValidReadDescriptor()) ss_.RemoveReadDescriptor(socket_.get());
+    if (client_) client_->Stop();
     client_.reset();
     socket_.reset();
     // The client never deletes a close handler that did not run.
