@@ -17,6 +17,9 @@ struct StatusContext {
 
 std::string status_json(const Snapshot& s, const StatusContext& context);
 
+// "0x010001" for a device, "5" for a group.
+std::string address_text(uint32_t address);
+
 // "#RRGGBBWW", as tivctl takes colours.
 std::string colour_text(uint32_t colour);
 
