@@ -20,7 +20,10 @@ Look for_mode(Look look, FixtureMode mode) {
 
 }  // namespace
 
-Schedule::Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now) { replace(std::move(patch), now); }
+Schedule::Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now) {
+    replace(std::move(patch), now);
+    if (patch_->bus.startup) impose(*patch_->bus.startup, now);
+}
 
 Changes Schedule::want(Slot& s, std::optional<Look> look, Clock::time_point now) {
     Changes c;

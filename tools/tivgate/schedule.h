@@ -76,6 +76,9 @@ struct FixtureView {
 
 class Schedule {
 public:
+    // The patch's startup look, if any, is every fixture's wish from here
+    // until the first DMX frame; the bus loop takes nothing before the port
+    // opens, so it goes out once the port first opens.
     explicit Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now = {});
 
     const std::shared_ptr<const Patch>& patch() const { return patch_; }
