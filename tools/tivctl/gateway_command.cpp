@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +40,7 @@ Target socket_path(const std::string& gateway) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(kRuntimeDir, ec))
         if (entry.path().extension() == ".sock") found.push_back(entry.path().stem().string());
+    std::sort(found.begin(), found.end());
     if (found.size() == 1) return {std::string(kRuntimeDir) + "/" + found[0] + ".sock", {}};
     if (found.empty())
         return {{}, std::string("no tivgate control socket in ") + kRuntimeDir +
