@@ -13,7 +13,7 @@ _tivctl() {
         -d | --device) COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}")); return ;;
         --read | --capture | --sysfs) _filedir; return ;;
         --gateway)
-            local names=$(compgen -G "/run/tivgate/*.sock" | sed 's|.*/||; s|\.sock$||')
+            local names=$(compgen -G "/run/tivgate/*/control.sock" | sed 's|/control.sock$||; s|.*/||')
             COMPREPLY=($(compgen -W "$names" -- "$cur"))
             [[ $cur == */* ]] && _filedir
             return ;;

@@ -444,10 +444,10 @@ st=0; guest 90 "cp /etc/tivgate/patch.toml /etc/tivgate/a.toml
   groupadd lighting && useradd -M -G lighting installer && useradd -M outsider
   mkdir -p /etc/systemd/system/tivgate@b.service.d
   printf '[Service]\nGroup=lighting\n' >/etc/systemd/system/tivgate@b.service.d/group.conf
-  echo $frame2 >/run/tivtest-dmx2
+  dmx $frame; echo $frame2 >/run/tivtest-dmx2
   systemd-run --unit=tivtest-dmx2 --quiet sh -c 'while sleep 0.1; do cat /run/tivtest-dmx2; done | ola_streaming_client -u 2'
   systemctl daemon-reload && systemctl start tivgate@a tivgate@b
-  for u in a b; do echo \"@@\$u \$(systemctl is-active tivgate@\$u) \$(stat -c '%a %G' /run/tivgate/\$u.sock)\"; done
+  for u in a b; do echo \"@@\$u \$(systemctl is-active tivgate@\$u) \$(stat -c '%a %G' /run/tivgate/\$u/control.sock)\"; done
   echo \"@@pid \$(systemctl show tivgate@b -p MainPID --value)\"
   runuser -u installer -- tivctl --gateway b status >/dev/null && echo @@installer-in
   runuser -u outsider -- tivctl --gateway b status 2>&1 | tail -n 1
@@ -465,7 +465,7 @@ else
 fi
 if grep -q '^@@installer-in$' <<<"$instances" && grep -q 'admits its owner and group lighting only' <<<"$instances" &&
    grep -q 'several tivgates run (a, b): choose one with --gateway NAME' <<<"$instances"; then
-  pass "control sockets: b.sock 0660 of group lighting, installer asks, outsider is refused; without --gateway tivctl asks which of a, b"
+  pass "control sockets: b's 0660 of group lighting, installer asks, outsider is refused; without --gateway tivctl asks which of a, b"
 else
   fail "control sockets: $instances"
 fi

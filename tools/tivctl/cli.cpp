@@ -231,7 +231,7 @@ void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_flag("--json", r.json, "print the result as a JSON line; with --sim then the bus as tivsim --json does");
     app.add_flag("--report-resources", r.report_resources, "")->group("");
     app.add_option("--gateway", r.gateway, "identify, test, release, status: the tivgate to ask, by instance NAME "
-                                           "(/run/tivgate/NAME.sock) or socket PATH; default: the one running")
+                                           "(/run/tivgate/NAME/control.sock) or socket PATH; default: the one running")
         ->type_name("NAME|PATH");
 }
 

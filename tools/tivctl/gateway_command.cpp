@@ -23,8 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where the units put their sockets (RuntimeDirectory=tivgate).
+// Where the units put their sockets: RuntimeDirectory=tivgate/NAME.
 const char* const kRuntimeDir = "/run/tivgate";
+std::string named(const std::string& name) { return std::string(kRuntimeDir) + "/" + name + "/control.sock"; }
 // tivgate answers at once; this bounds a stuck one.
 constexpr int kAnswerMs = 5000;
 
@@ -35,13 +36,13 @@ struct Target {
 
 Target socket_path(const std::string& gateway) {
     if (gateway.find('/') != std::string::npos) return {gateway, {}};
-    if (!gateway.empty()) return {std::string(kRuntimeDir) + "/" + gateway + ".sock", {}};
+    if (!gateway.empty()) return {named(gateway), {}};
     std::vector<std::string> found;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(kRuntimeDir, ec))
-        if (entry.path().extension() == ".sock") found.push_back(entry.path().stem().string());
+        if (fs::exists(entry.path() / "control.sock", ec)) found.push_back(entry.path().filename().string());
     std::sort(found.begin(), found.end());
-    if (found.size() == 1) return {std::string(kRuntimeDir) + "/" + found[0] + ".sock", {}};
+    if (found.size() == 1) return {named(found[0]), {}};
     if (found.empty())
         return {{}, std::string("no tivgate control socket in ") + kRuntimeDir +
                         ": is tivgate running? (--gateway NAME|PATH names one)"};

@@ -9,8 +9,8 @@
 
 namespace tivctl {
 
-// `gateway`: an instance NAME (/run/tivgate/NAME.sock), a PATH (it has a
-// '/'), or empty: the only socket in /run/tivgate.
+// `gateway`: an instance NAME (/run/tivgate/NAME/control.sock), a PATH (it
+// has a '/'), or empty: the only gateway in /run/tivgate.
 int run_gateway(const std::string& gateway, const tivtools::ControlCommand& command);
 
 }  // namespace tivctl
