@@ -231,7 +231,7 @@ bool Schedule::due() const {
 std::vector<FixtureView> Schedule::fixtures() const {
     std::vector<FixtureView> out;
     out.reserve(slots_.size());
-    for (const Slot& s : slots_) out.push_back({s.wanted(), s.forced.has_value(), s.on_bus, s.shown});
+    for (const Slot& s : slots_) out.push_back({s.wanted(), s.on_bus, s.shown});
     return out;
 }
 

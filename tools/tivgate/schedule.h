@@ -69,7 +69,6 @@ struct Changes {
 // One fixture as the schedule sees it, for status pages.
 struct FixtureView {
     std::optional<Look> wanted;  // forced, else the source's
-    bool forced = false;
     std::optional<Look> on_bus;
     Clock::time_point shown{};  // when on_bus went out
 };
