@@ -61,6 +61,17 @@ SEEDS = {
         "above_24_bits": struct.pack(">Ii", 0x01000005, 0x142) + b"\x12\x01",
         "payload_990": struct.pack(">Ii", 9, 0x7E) + b"\x5a" * 990,
     },
+    "control_command": {
+        "identify": b"identify 0x010001 20",
+        "identify_group": b"identify group 2",
+        "test_colour": b"test #FF000000 5\r",
+        "test_chase": b"test  chase\t30",
+        "release": b"release",
+        "status": b"status",
+        "unknown": b"blink 0x010001",
+        "seconds_out_of_range": b"identify 5 3601",
+        "bytes": b"identify \xff\x00\x1b[2J",
+    },
 }
 
 for target, seeds in SEEDS.items():

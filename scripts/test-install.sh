@@ -105,8 +105,10 @@ man -w tivctl >/dev/null
 ldconfig -p | grep "libtivlink.so.1 .*lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libtivlink.so.1" >/dev/null
 if [ -x "$build/tools/tivgate/tivgate" ]; then
   tivgate --help >/dev/null
-  grep -qx 'ExecStart=/usr/bin/tivgate --patch /etc/tivgate/patch.toml $TIVGATE_OPTIONS' /usr/lib/systemd/system/tivgate.service ||
+  grep -qx 'ExecStart=/usr/bin/tivgate --patch /etc/tivgate/patch.toml --control /run/tivgate/tivgate/control.sock $TIVGATE_OPTIONS' /usr/lib/systemd/system/tivgate.service ||
     { echo "install: tivgate.service does not start /usr/bin/tivgate as packaged"; exit 1; }
+  grep -qx 'ExecStart=/usr/bin/tivgate --patch /etc/tivgate/%i.toml --control /run/tivgate/%i/control.sock $TIVGATE_OPTIONS' /usr/lib/systemd/system/tivgate@.service ||
+    { echo "install: tivgate@.service does not start /usr/bin/tivgate as packaged"; exit 1; }
   [ ! -e "$build/man/tivgate.1.gz" ] || [ -e /usr/share/man/man1/tivgate.1.gz ]
 fi
 pkg-config --exists tivlink

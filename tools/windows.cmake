@@ -15,6 +15,7 @@ file(MAKE_DIRECTORY ${cli11_only})
 file(CREATE_LINK ${TIVLINK_CLI11_INCLUDE_DIR}/CLI ${cli11_only}/CLI SYMBOLIC)
 
 add_library(tivtools_common STATIC
+  common/control_command.cpp
   common/frame_fit.cpp
   common/frame_text.cpp
   common/number_parse.cpp

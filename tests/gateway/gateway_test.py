@@ -4,12 +4,14 @@
 Runs inside with_olad.sh, which gives it a private olad and a network
 namespace of its own. Usage: gateway_test.py BUILD_DIR
 """
+import grp
 import json
 import os
 import re
 import shutil
 import signal
 import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -20,6 +22,7 @@ import time
 BUILD = sys.argv[1]
 TIVGATE = os.path.join(BUILD, "tools/tivgate/tivgate")
 TIVSIM = os.path.join(BUILD, "tools/tivsim")
+TIVCTL = os.path.join(BUILD, "tools/tivctl")
 OLAD_CONF = os.environ["OLAD_CONF"]
 WORK = tempfile.mkdtemp(prefix="tivgate-test.")
 LOOK = 90e-3  # a look to a device: three frames, 30 ms after each
@@ -36,14 +39,32 @@ def check(name, ok, detail=""):
 class Sim:
     """tivsim in its own process; the frames and devices come from its JSON at exit."""
 
-    def __init__(self, devices, frames=0):
+    def __init__(self, devices, frames=0, live=False):
+        """live: each frame's line is kept with the time it arrived, in self.lines."""
         self.json = os.path.join(WORK, "bus-%d.json" % time.monotonic_ns())
-        args = [TIVSIM, "-q", "--json", self.json, "--frames", str(frames)]
+        args = [TIVSIM, "--plain" if live else "-q", "--json", self.json, "--frames", str(frames)]
         for d in devices:
             args += ["--device", d]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().strip()
         self.path = line.split("=", 1)[1]
+        self.lines = []
+        if live:
+            threading.Thread(target=self.read_lines, daemon=True).start()
+
+    def read_lines(self):
+        for line in self.proc.stdout:
+            self.lines.append((time.monotonic(), line))
+
+    def first_after(self, since, needle, timeout=5):
+        """When the first frame line with needle arrived after since; None if none within timeout."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            hit = next((t for t, l in list(self.lines) if t > since and needle in l), None)
+            if hit:
+                return hit
+            time.sleep(0.01)
+        return None
 
     def finish(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -53,7 +74,7 @@ class Sim:
 
 
 class Gate:
-    def __init__(self, patch, device, env=None, journal=False, args=()):
+    def __init__(self, patch, device, env=None, journal=False, args=(), prefix=()):
         self.patch = os.path.join(WORK, "patch-%d.toml" % time.monotonic_ns())
         self.write_patch(patch)
         self.log = os.path.join(WORK, "gate-%d.log" % time.monotonic_ns())
@@ -62,7 +83,7 @@ class Gate:
             st = os.fstat(self.err.fileno())
             env = {**(env or {}), "JOURNAL_STREAM": "%d:%d" % (st.st_dev, st.st_ino)}
         device = device if isinstance(device, str) else device.path
-        self.proc = subprocess.Popen([TIVGATE, "--device", device, "--patch", self.patch, "--stats", *args],
+        self.proc = subprocess.Popen([*prefix, TIVGATE, "--device", device, "--patch", self.patch, "--stats", *args],
                                      stdout=subprocess.PIPE, stderr=self.err, text=True, env={**os.environ, **(env or {})})
 
     def write_patch(self, text):
@@ -585,10 +606,158 @@ def test_olad_refusing_and_a_reload_while_registering():
     check("tivgate ran on through olad's refusals", status == 0, gate.text())
 
 
+def ask(path, data, timeout=5):
+    """Bytes to a control socket; what comes back up to its first newline, or its close."""
+    with socket.socket(socket.AF_UNIX) as s:
+        s.settimeout(timeout)
+        s.connect(path)
+        s.sendall(data)
+        got = b""
+        while b"\n" not in got:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            got += chunk
+        return got
+
+
+def status(path):
+    return json.loads(ask(path, b"status\n"))["status"]
+
+
+def answering(path):
+    try:
+        return b'"ok":true' in ask(path, b"status\n")
+    except OSError:
+        return False
+
+
+def shown(path, first=0):
+    return [f["on_bus"] and f["on_bus"]["colour"] for f in status(path)["fixtures"][first:]]
+
+
+def tivctl(*args, user=None):
+    return subprocess.run((["runuser", "-u", user, "--"] if user else []) + [TIVCTL, *args],
+                          capture_output=True, text=True, timeout=10)
+
+
+def until(predicate, timeout):
+    end = time.monotonic() + timeout
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.05)
+    return predicate()
+
+
+CONTROL = patch_of(9, (0x010001, 1, "rgbw"), (0x010002, 5, "rgbw"), (0x010003, 9, "rgbw"),
+                   head='[bus]\nrefresh = 0\nstartup = "#10203040"\n') + "[[group]]\naddress = 2\nmembers = [0x010002, 0x010003]\n"
+
+
+def test_overrides_on_a_running_gateway():
+    """The startup look, then identify, a group identify, test and release through tivctl while DMX flows."""
+    sim = Sim(["0x010001", "0x010002:2", "0x010003:2", "0x010004:2"], live=True)  # 0x010004: in group 2, unlisted
+    sock = os.path.join(WORK, "overrides.sock")
+    gate = Gate(CONTROL, sim, args=["--control", sock])
+    check("the startup look on every fixture before any DMX",
+          until(lambda: os.path.exists(sock) and shown(sock) == ["#10203040"] * 3, 5), gate.text())
+    gate.wait_log("connected to olad")
+    send(9, list(range(1, 13)))
+    until(lambda: shown(sock) == ["#01020304", "#05060708", "#090A0B0C"], 5)
+    time.sleep(0.5)  # the last of those looks finished: the bus is idle
+    asked = time.monotonic()
+    said = tivctl("--gateway", sock, "identify", "0x010001", "--seconds", "2")
+    first = sim.first_after(asked, "0x010001")
+    send(9, list(range(0x21, 0x2D)))
+    latest = ["#21222324", "#25262728", "#292A2B2C"]
+    meanwhile = until(lambda: status(sock)["override"] and shown(sock, 1) == latest[1:], 1.5)
+    check("identify: %s ms from tivctl to its first frame on the bus; the other fixtures follow DMX meanwhile"
+          % (first and round((first - asked) * 1000)), said.returncode == 0 and first and meanwhile, (said, gate.text()))
+    check("the identify ends by itself, and the fixture shows its latest DMX look at once",
+          until(lambda: status(sock)["override"] is None and shown(sock) == latest, 3.5)
+          and "control: identify 0x010001 2: over" in gate.text(), (status(sock), gate.text()))
+    tivctl("--gateway", sock, "identify", "--group", "2", "--seconds", "1")
+    now = status(sock)["override"]
+    check("identify --group: member by member, then the group; the status says which",
+          now["target"] == "group 2" and now["now"] == "0x010002"
+          and until(lambda: status(sock)["override"] is None and shown(sock) == latest, 4), now)
+    tivctl("--gateway", sock, "test", "#FF000000", "--seconds", "60")
+    red = until(lambda: shown(sock) == ["#FF000000"] * 3, 3)
+    released = time.monotonic()
+    ended = tivctl("--gateway", sock, "release")
+    back = until(lambda: shown(sock) == latest, 3) and time.monotonic() - released
+    check("test, then release: every fixture its latest DMX look %.2f s after the release" % (back or 0),
+          red and back and ended.returncode == 0 and '"override":null' in ended.stdout, (ended, status(sock)))
+    gate.stop()
+    bus = sim.finish()
+    dev = looks(bus, 0x010001)
+    blink = dev[2:dev.index("21222324")] if "21222324" in dev else []
+    check("on the bus: 0x010001 startup, DMX, white and dark by turns, its DMX; the group 2 address white and dark"
+          " (0x010004, in group 2 but not listed, takes it too); every look whole",
+          dev[:2] == ["10203040", "01020304"] and 2 <= len(blink) <= 4
+          and blink == ["FFFFFFFF", "00000000", "FFFFFFFF", "00000000"][:len(blink)]
+          # again after the group identify, which may have reached devices outside the group's list
+          and dev[2 + len(blink):] == ["21222324", "21222324", "FF000000", "21222324"]
+          and looks(bus, 2) == ["10203040", "FFFFFFFF", "00000000", "FF000000"]
+          and device(bus, 0x010004)["channels"] == [0xFF, 0, 0, 0] and whole_sequences(bus),
+          (dev, looks(bus, 2), looks(bus, 0x010002)))
+
+
+def test_control_socket_access_and_bad_input():
+    sim = Sim(["0x010001"])
+    folder = tempfile.mkdtemp(prefix="tivgate-control.")
+    os.chmod(folder, 0o755)  # the socket's own mode decides who gets in
+    sock = os.path.join(folder, "gate.sock")
+    one = patch_of(10, (0x010001, 1, "rgbw"))
+    gate = Gate(one, sim, args=["--control", sock], prefix=["setpriv", "--regid=plugdev", "--clear-groups"])
+    until(lambda: os.path.exists(sock), 5)
+    mode = os.stat(sock)
+    member = tivctl("--gateway", sock, "status", user="olad")  # olad is in plugdev, nobody is not
+    outsider = tivctl("--gateway", sock, "status", user="nobody")
+    check("the socket is 0660 of tivgate's group: a member asks, anyone else is refused",
+          stat.S_IMODE(mode.st_mode) == 0o660 and grp.getgrgid(mode.st_gid).gr_name == "plugdev"
+          and member.returncode == 0 and outsider.returncode == 1
+          and "admits its owner and group plugdev only" in outsider.stderr, (oct(mode.st_mode), member, outsider))
+    before = status(sock)
+    fds = len(os.listdir("/proc/%d/fd" % gate.proc.pid))
+    bad = [(b"\x00\xff\x1b[2J\n", "unknown command '???[2J'"), (b"blink 0x010001\n", "unknown command 'blink'"),
+           (b"identify 0x0A0001\n", "0x0A0001 is not in the patch"), (b"test #FF0000 0\n", "seconds '0' must be"),
+           (b"x" * 300, "a line is at most 256 bytes")]
+    answers = [ask(sock, data) for data, _ in bad]
+    idle = [socket.socket(socket.AF_UNIX) for _ in range(100)]
+    for s in idle:
+        s.connect(sock)
+    time.sleep(0.5)
+    held = len(os.listdir("/proc/%d/fd" % gate.proc.pid)) - fds
+    with socket.socket(socket.AF_UNIX) as s:  # gone mid-line
+        s.connect(sock)
+        s.sendall(b"identify 0x010001")
+    time.sleep(0.3)
+    after = status(sock)
+    for s in idle:
+        s.close()
+    check("bad input: one error line each, nothing changed, %d connections held of 101 idle" % held,
+          all(a.count(b"\n") == 1 and want in json.loads(a)["error"] for a, (_, want) in zip(answers, bad))
+          and after["override"] is None and after["counts"]["looks_sent"] == before["counts"]["looks_sent"]
+          and held <= 8 and gate.proc.poll() is None, (answers, held, after["override"]))
+    gate.proc.kill()  # a crash leaves the socket behind
+    gate.proc.wait()
+    left = os.path.exists(sock)
+    again = Gate(one, sim, args=["--control", sock])
+    answered = until(lambda: answering(sock), 5)
+    third = subprocess.run([TIVGATE, "--sim", "--patch", again.patch, "--control", sock], capture_output=True,
+                           text=True, timeout=10)
+    again.stop()
+    check("a socket left by a crash does not stop the next start; a second tivgate on it is refused; a stop removes it",
+          left and answered and third.returncode == 2 and "another process answers there" in third.stderr
+          and not os.path.exists(sock), (left, answered, third.stderr))
+    sim.finish()
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
                  test_dead_line_is_reported_and_retried, test_line_lost_and_found, test_reload_stats_and_systemd,
-                 test_group_look_and_refresh, test_olad_refusing_and_a_reload_while_registering):
+                 test_group_look_and_refresh, test_olad_refusing_and_a_reload_while_registering,
+                 test_overrides_on_a_running_gateway, test_control_socket_access_and_bad_input):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run

@@ -148,7 +148,7 @@ TEST(SendLook, AnyFrameNotWrittenWholeFailsTheLook) {
             wire = &w;
             for (const Device& d : kDevices) w.devices.add_device(d.address, d.group);
             w.fail_frame = failing;
-            const Job job{0x010001, mode, Look{0x11223344, 5}, {}, false, false, {}, 0};
+            const Job job{0x010001, mode, Look{0x11223344, 5}, {}, false, false, false, {}, 0};
             EXPECT_EQ(send_look(job), failing < 0) << "frame " << failing << " failing";
             wire = nullptr;
         }

@@ -21,6 +21,7 @@ look = 0x11223344
 fade = 9
 [bus]
 refresh = 0
+startup = "#10203040"
 )", "p.toml");
     ASSERT_TRUE(r.patch) << r.error;
     const Patch& p = *r.patch;
@@ -32,6 +33,7 @@ refresh = 0
     EXPECT_EQ(p.loss.after, std::chrono::milliseconds(500));
     EXPECT_EQ(p.loss.look, (Look{0x11223344, 9}));
     EXPECT_EQ(p.bus.refresh.count(), 0) << "0 turns the refresh off";
+    EXPECT_EQ(p.bus.startup, (Look{0x10203040, 0}));
 }
 
 TEST(Patch, RefusesWithTheLineNamed) {
@@ -53,6 +55,7 @@ TEST(Patch, RefusesWithTheLineNamed) {
         {"speed = 3\n", "p:6: unknown key 'speed'"},
         {"[[fixture]]\naddress = 2\n channel = \n", "p:8: "},
         {"[bus]\nrefresh = -1\n", "p:7: 'refresh' must be seconds, 0 (off) or more"},
+        {"[bus]\nstartup = 0x10203040\n", "p:7: 'startup' must be \"hold\" or a colour \"#RRGGBBWW\""},
         {"[[group]]\naddress = 2\nmembers = [0x010009]\n", "p:8: member 0x010009 is not a device fixture"},
         {"[[fixture]]\naddress = 2\nchannel = 9\nmode = \"rgbw\"\n[[group]]\naddress = 2\nmembers = [0x010001]\n",
          "p:11: group 2 is patched as a fixture on line 6"},

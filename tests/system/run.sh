@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # tivgate on a Debian 12 system, as users run it: the project's packages
 # installed with apt in a bookworm root filesystem with systemd, udev and
-# Debian's olad, booted under QEMU (TCG, no network device) with a 16550A on
-# ttyS1 and an FTDI adapter on xHCI whose far end is tivsim, the simulated bus,
-# on the host. The guest is set up as docs/gateway.md says, then checked
+# Debian's olad, booted under QEMU (TCG, no network device) with an FTDI
+# adapter on xHCI and a 16550A on ttyS1, each wired to a simulated bus
+# (tivsim) on the host; at the end two instances drive the two buses. The guest is set up as docs/gateway.md says, then checked
 # through a shell on a virtio-serial port; the adapter is unplugged and
 # plugged back over QMP. One line per check, then "N passed, M failed".
 # Skips, in one line, only when QEMU cannot start at all.
@@ -113,6 +113,12 @@ pids+=($!)
 for _ in $(seq 100); do grep -q '^TIVLINK_COM1=' "$work/bus.log" && break; sleep 0.05; done
 pty=$(sed -n 's/^TIVLINK_COM1=//p' "$work/bus.log")
 [ -n "$pty" ] || { echo "system: tivsim printed no line:"; cat "$work/bus.log"; exit 1; }
+# The second bus, on the 16550A (ttyS1), for the second instance.
+"$build/tools/tivsim" --device 0x020001 --device 0x020002 --plain >"$work/bus2.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^TIVLINK_COM1=' "$work/bus2.log" && break; sleep 0.05; done
+pty2=$(sed -n 's/^TIVLINK_COM1=//p' "$work/bus2.log")
+[ -n "$pty2" ] || { echo "system: the second tivsim printed no line:"; cat "$work/bus2.log"; exit 1; }
 
 # --- The guest -----------------------------------------------------------------
 byid=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_TIV0001-if00-port0
@@ -123,7 +129,7 @@ boot_start=$(ms_now)
   -kernel "$work/vmlinuz" -initrd "$work/initrd.img" -append "root=/dev/vda rw console=ttyS0,115200 panic=-1" \
   -drive file="$work/rootfs.img",if=virtio,format=raw \
   -chardev file,id=con,path="$work/console.log" -serial chardev:con \
-  -chardev null,id=s1 -serial chardev:s1 \
+  -chardev serial,id=s1,path="$pty2" -serial chardev:s1 \
   -device qemu-xhci,id=xhci -chardev serial,id=usb,path="$pty" -device "usb-serial,id=usbser0,bus=xhci.0,chardev=usb,serial=TIV0001" \
   -device virtio-serial-pci -chardev socket,id=sh,path="$work/shell.sock",server=on,wait=off \
   -device virtserialport,chardev=sh,name=tivtest \
@@ -184,10 +190,11 @@ colour_of() { local IFS=, v; read -ra v <<<"$1"; printf '%02X %02X %02X %02X' "$
 # The pairs ADDRESS COLOUR the bus should show for the frame, device 1 from
 # slot FIRST1 and device 2 from FIRST2.
 expect() { current=(0x010001 "$(colour_of "$1" "$2")" 0x010002 "$(colour_of "$1" "$3")"); }
-bus_size() { stat -c %s "$work/bus.log"; }
+# The adapter's bus; bus_log=$work/bus2.log before a call for the 16550A's.
+bus_size() { stat -c %s "${bus_log:-$work/bus.log}"; }
 # A device's look is whole once its last frame, LIGHT 00 with the colour, arrived intact.
 looks_since() {  # looks_since MARK ADDRESS COLOUR ...
-  local tail; tail=$(tail -c +$(($1 + 1)) "$work/bus.log"); shift
+  local tail; tail=$(tail -c +$(($1 + 1)) "${bus_log:-$work/bus.log}"); shift
   while [ $# -gt 0 ]; do
     grep -qE "$(printf '0x%06X  len 5    LIGHT \\(7E\\)  00 %s  crc [0-9A-F]{4} ok' "$1" "$2")" <<<"$tail" || return 1
     shift 2
@@ -423,16 +430,104 @@ else
   fail "no port in /etc/default/tivgate: $out"
 fi
 
+# --- Two buses, two instances ---------------------------------------------------
+# tivgate@a on the adapter drives universe 1, tivgate@b on the 16550A
+# (ttyS1) universe 2. b's control socket belongs to the group "lighting"
+# (Group= in a drop-in), which "installer" is in and "outsider" is not.
+expect "$frame" 1 5
+frame2=16,32,48,64,80,96,112,128
+mark=$(bus_size) mark2=$(bus_log=$work/bus2.log bus_size)
+st=0; guest 90 "cp /etc/tivgate/patch.toml /etc/tivgate/a.toml
+  sed 's/^universe = 1\$/universe = 2/; s/^address = 0x01/address = 0x02/' /etc/tivgate/patch.toml >/etc/tivgate/b.toml
+  mv /run/tivgate.default /etc/default/tivgate-a
+  echo 'TIVGATE_OPTIONS=\"--device /dev/ttyS1\"' >/etc/default/tivgate-b
+  groupadd lighting && useradd -M -G lighting installer && useradd -M outsider
+  mkdir -p /etc/systemd/system/tivgate@b.service.d
+  printf '[Service]\nGroup=lighting\n' >/etc/systemd/system/tivgate@b.service.d/group.conf
+  dmx $frame; echo $frame2 >/run/tivtest-dmx2
+  systemd-run --unit=tivtest-dmx2 --quiet sh -c 'while sleep 0.1; do cat /run/tivtest-dmx2; done | ola_streaming_client -u 2'
+  systemctl daemon-reload && systemctl start tivgate@a tivgate@b
+  for u in a b; do echo \"@@\$u \$(systemctl is-active tivgate@\$u) \$(stat -c '%a %G' /run/tivgate/\$u/control.sock)\"; done
+  echo \"@@pid \$(systemctl show tivgate@b -p MainPID --value)\"
+  runuser -u installer -- tivctl --gateway b status >/dev/null && echo @@installer-in
+  runuser -u outsider -- tivctl --gateway b status 2>&1 | tail -n 1
+  tivctl identify 0x010001 2>&1 || true" || st=$?
+instances=$out
+b_pid=$(sed -n 's/^@@pid //p' <<<"$instances")
+a_ms= b_ms=
+await_looks "$mark" 30 "${current[@]}" && a_ms=$look_ms
+bus_log=$work/bus2.log await_looks "$mark2" 30 0x020001 "10 20 30 40" 0x020002 "50 60 70 80" && b_ms=$look_ms
+if [ "$st" -eq 0 ] && grep -q '^@@a active 660 ' <<<"$instances" && grep -q '^@@b active 660 lighting$' <<<"$instances" &&
+   [ -n "$a_ms" ] && [ -n "$b_ms" ]; then
+  pass "tivgate@a (adapter, universe 1) and tivgate@b (ttyS1, universe 2) active; each bus shows its universe's looks ($(secs "$a_ms") s, $(secs "$b_ms") s)"
+else
+  fail "two instances (status $st, looks on the adapter's bus ${a_ms:-not} seen, on ttyS1's ${b_ms:-not} seen): $instances"
+fi
+if grep -q '^@@installer-in$' <<<"$instances" && grep -q 'admits its owner and group lighting only' <<<"$instances" &&
+   grep -q 'several tivgates run (a, b): choose one with --gateway NAME' <<<"$instances"; then
+  pass "control sockets: b's 0660 of group lighting, installer asks, outsider is refused; without --gateway tivctl asks which of a, b"
+else
+  fail "control sockets: $instances"
+fi
+
+st=0; guest 60 'systemd-analyze security tivgate@a.service' || st=$?
+exposure=$(sed -n 's/.*Overall exposure level for tivgate@a.service: \([0-9.]*\).*/\1/p' <<<"$out")
+if [ -n "$exposure" ] && awk -v x="$exposure" 'BEGIN { exit !(x <= 1.5) }'; then
+  pass "systemd-analyze security tivgate@a.service: $exposure (at most 1.5)"
+else
+  fail "systemd-analyze security tivgate@a.service: ${exposure:-no figure} (at most 1.5): $(tail -n 3 <<<"$out")"
+fi
+
+# identify through b's socket: the white look on ttyS1's bus only. The time
+# runs from the host's send, the guest shell's round trip included, to the
+# look's first frame: its second, the first with the colour, less the gap
+# between the two on the bus.
+mark=$(bus_size) mark2=$(bus_log=$work/bus2.log bus_size)
+t0=$(ms_now) identify_ms=
+send 20 'tivctl --gateway b identify 0x020001 --seconds 3'
+until [ -n "$identify_ms" ] || [ "$(ms_now)" -gt $((t0 + 15000)) ]; do
+  if pair=$(tail -c +$((mark2 + 1)) "$work/bus2.log" | grep -B1 -m1 '0x020001  len 5    LIGHT (7E)  04 FF FF FF FF'); then
+    identify_ms=$(($(ms_now) - t0 - $(awk 'NR == 1 { a = $1 } NR == 2 { printf "%d", $1 - a }' <<<"$pair")))
+  fi
+  sleep 0.02
+done
+answer 10 || true
+said=$out
+sleep 1
+if [ -n "$identify_ms" ] && grep -q '"kind":"identify","target":"0x020001"' <<<"$said" &&
+   bus_log=$work/bus2.log looks_since "$mark2" 0x020001 "FF FF FF FF" && ! looks_since "$mark" 0x010001 "FF FF FF FF"; then
+  pass "tivctl --gateway b identify 0x020001: it blinks on ttyS1's bus, nothing on the adapter's; its first frame $(secs "$identify_ms") s after the host sent the command"
+else
+  fail "tivctl --gateway b identify (first frame after ${identify_ms:-never} ms): $said / $(tail -c +$((mark2 + 1)) "$work/bus2.log" | head -n 6)"
+fi
+
+# The adapter unplugged: a waits for it, b's bus stays lit and follows DMX.
+send 20 'unit=tivgate@a.service; await_log "bus lost" 15'
+wait_for @@watching 10 || true
+qmp '{"execute":"device_del","arguments":{"id":"usbser0"}}' || echo "note: device_del: $line"
+answer 20 || true
+lost=$out
+frame2=200,100,50,25,80,96,112,128
+mark2=$(bus_log=$work/bus2.log bus_size)
+guest 20 "echo $frame2 >/run/tivtest-dmx2; for u in a b; do echo \"@@\$u \$(systemctl is-active tivgate@\$u) \$(systemctl show tivgate@\$u -p MainPID --value)\"; done" || true
+if grep -q '@@seen .*bus lost' <<<"$lost" && grep -q '^@@a active ' <<<"$out" && grep -q "^@@b active $b_pid\$" <<<"$out" &&
+   bus_log=$work/bus2.log await_looks "$mark2" 10 0x020001 "C8 64 32 19"; then
+  pass "the adapter unplugged: tivgate@a says 'bus lost' and waits, tivgate@b runs on (same process) and its bus follows DMX ($(secs "$look_ms") s)"
+else
+  fail "the adapter unplugged: $lost / $out / $(tail -c +$((mark2 + 1)) "$work/bus2.log" | tail -n 3)"
+fi
+
 # --- The end -------------------------------------------------------------------
 if [ "$failed" -gt 0 ]; then
-  guest 30 'journalctl -b -u tivgate -u olad -o short-monotonic --no-pager | grep -v -e Avahi -e HotplugAgent | tail -n 80' || true
+  guest 30 'journalctl -b -u tivgate -u "tivgate@*" -u olad -o short-monotonic --no-pager | grep -v -e Avahi -e HotplugAgent | tail -n 80' || true
   echo "--- the guest's journal, tivgate and olad ---"; echo "$out"
 fi
 send 10 'systemctl poweroff'
 for _ in $(seq 300); do kill -0 "$qemu_pid" 2>/dev/null || break; sleep 0.1; done
 echo "system: figures: root filesystem $(secs "$rootfs_ms") s (${how%%,*}), boot $(secs "$boot_ms") s," \
   "unplug noticed after ${lost_figures[*]:-?} s, the current look back ${back_figures[*]:-?} s after the by-id link" \
-  "(${add_figures[*]:-?} s after device_add)," \
+  "(${add_figures[*]:-?} s after device_add), tivctl identify to its first frame ${identify_ms:+$(secs "$identify_ms") }s" \
+  "from the host (shell included)," \
   "whole stage $(secs $(( (${EPOCHREALTIME/./} - stage_start) / 1000 ))) s"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -40,6 +40,7 @@ struct ArgText {
     std::vector<std::string> payload, sim_devices;
     std::string demo_image_bytes = "12";
     std::string monitor_frames = "0", monitor_seconds = "0";
+    std::string target, group, override_seconds;  // identify, test
 };
 
 // Positionals name themselves; their type adds nothing to the help.
@@ -68,6 +69,7 @@ void add_colour(CLI::App* sub, ArgText& t) {
 
 struct Subcommands {
     std::map<CLI::App*, OpKind> operations;
+    std::map<CLI::App*, tivtools::ControlVerb> gateway;
     CLI::App* monitor = nullptr;
     CLI::App* demo = nullptr;
     CLI::App* ports = nullptr;
@@ -159,6 +161,60 @@ void add_ports(CLI::App& app, Request& r, Subcommands& subs) {
     subs.ports->add_option("--by-id", r.port_roots.by_id, "")->group("");
 }
 
+Parsed<uint32_t> parse_override_seconds(std::string_view text) {
+    auto n = tivtools::parse_unsigned(text, tivtools::kOverrideSecondsMax);
+    if (!n || *n.value == 0)
+        return Parsed<uint32_t>::fail("seconds '" + std::string(text) + "' must be a whole number 1.." +
+                                      std::to_string(tivtools::kOverrideSecondsMax));
+    return {(uint32_t)*n.value, {}};
+}
+
+Parsed<uint32_t> parse_test_target(std::string_view text) {
+    if (text == "chase") return {0, {}};
+    return tivtools::parse_colour(text);
+}
+
+// Sub-commands that ask a running tivgate through its control socket.
+void add_gateway(CLI::App& app, ArgText& t, Subcommands& subs) {
+    using tivtools::ControlVerb;
+    auto seconds = [&](CLI::App* sub) {
+        sub->add_option("--seconds", t.override_seconds, "how long, 1..3600 (default 10); it ends by itself")
+            ->type_name("N")
+            ->check(check_with(parse_override_seconds, "N"));
+    };
+    CLI::App* s = app.add_subcommand("identify", "make a fixture of a running tivgate blink white at 1 Hz");
+    subs.gateway[s] = ControlVerb::identify;
+    auto* address = plain(s->add_option("ADDR", t.target, "a patched device or group"))
+                        ->check(check_with(tivtools::parse_address, "ADDR"));
+    auto* group = s->add_option("--group", t.group, "each member the patch declares for GROUP in turn, then the group")
+                      ->type_name("G")
+                      ->check(check_with(tivtools::parse_group, "G"));
+    address->excludes(group);
+    seconds(s);
+    s->footer("Give ADDR or --group G. With --group, each member and then the group blink for the seconds each.");
+    s = app.add_subcommand("test", "show a colour on every fixture of a running tivgate, or chase through them");
+    subs.gateway[s] = ControlVerb::test;
+    plain(s->add_option("COLOUR", t.target, "a colour (#RRGGBBWW, 0x...), or 'chase': one fixture at a time"))
+        ->required()
+        ->check(check_with(parse_test_target, "COLOUR"));
+    seconds(s);
+    subs.gateway[app.add_subcommand("release", "end a running tivgate's identify or test now")] = ControlVerb::release;
+    subs.gateway[app.add_subcommand("status", "print a running tivgate's status as JSON")] = ControlVerb::status;
+}
+
+// What a gateway sub-command asks, as the control socket takes it.
+tivtools::ControlCommand control_command(tivtools::ControlVerb verb, const ArgText& t) {
+    using tivtools::ControlVerb;
+    tivtools::ControlCommand c;
+    c.verb = verb;
+    if (!t.group.empty()) c.verb = ControlVerb::identify_group, c.target = *tivtools::parse_group(t.group).value;
+    else if (verb == ControlVerb::test && t.target == "chase") c.verb = ControlVerb::chase;
+    else if (verb == ControlVerb::test) c.target = *tivtools::parse_colour(t.target).value;
+    else if (!t.target.empty()) c.target = *tivtools::parse_address(t.target).value;
+    if (!t.override_seconds.empty()) c.seconds = *parse_override_seconds(t.override_seconds).value;
+    return c;
+}
+
 void add_globals(CLI::App& app, ArgText& t, Request& r) {
     app.add_option("-p,--port", t.port, "COM port number 1..9 (Linux: device from TIVLINK_COM<n>, else /dev/ttyS<n-1>)")
         ->type_name("N")
@@ -174,6 +230,9 @@ void add_globals(CLI::App& app, ArgText& t, Request& r) {
         ->check(check_with(tivtools::parse_sim_device, "DEV"));
     app.add_flag("--json", r.json, "print the result as a JSON line; with --sim then the bus as tivsim --json does");
     app.add_flag("--report-resources", r.report_resources, "")->group("");
+    app.add_option("--gateway", r.gateway, "identify, test, release, status: the tivgate to ask, by instance NAME "
+                                           "(/run/tivgate/NAME/control.sock) or socket PATH; default: the one running")
+        ->type_name("NAME|PATH");
 }
 
 void convert(const ArgText& t, Request& r) {
@@ -206,6 +265,10 @@ void convert(const ArgText& t, Request& r) {
 // Checks that need more than one argument.
 std::string cross_check(const Request& r) {
     if (std::string missing = unavailable_here(r); !missing.empty()) return missing;
+    if (r.mode == Mode::gateway && (r.sim || r.port_chosen))
+        return "--port, --device and --sim do not apply to identify, test, release and status: they ask a running "
+               "tivgate (--gateway NAME|PATH), which holds the port";
+    if (r.mode != Mode::gateway && !r.gateway.empty()) return "--gateway applies to identify, test, release and status";
     if (r.mode == Mode::monitor) {
         if (r.sim) return "monitor listens to a line; --sim does not apply (use tivsim)";
         if (r.monitor.device.empty() && !r.monitor.pty && r.monitor.read.empty())
@@ -232,7 +295,7 @@ std::string first_word(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "-p" || arg == "--port" || arg == "-d" || arg == "--device" || arg == "-b" || arg == "--baud" ||
-            arg == "--sim-device") {
+            arg == "--sim-device" || arg == "--gateway") {
             i++;
         } else if (arg.empty() || arg[0] != '-') {
             return arg;
@@ -257,6 +320,7 @@ void add_globals_to_help(CLI::App& app) {
         "  -d,--device PATH   serial device to use as the port (`tivctl ports` lists them)\n"
         "  -b,--baud B        baud rate dividing 115200 (default 9600)\n"
         "  --sim              run on an in-process simulated bus\n"
+        "  --gateway NAME|PATH  the running tivgate identify, test, release, status ask\n"
         "  --json             print the result as JSON\n";
     for (CLI::App* sub : app.get_subcommands({})) {
         const std::string own = sub->get_footer();
@@ -279,6 +343,7 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
     add_monitor(app, typed, request, subs);
     add_demo(app, typed, subs);
     add_ports(app, request, subs);
+    add_gateway(app, typed, subs);
     app.set_version_flag("--version", "tivctl " TIVLINK_VERSION_STRING);
     add_globals_to_help(app);
     try {
@@ -302,6 +367,11 @@ std::optional<int> parse_command_line(int argc, char** argv, Request& request) {
         request.mode = Mode::demo;
     } else if (chosen == subs.ports) {
         request.mode = Mode::ports;
+    } else if (subs.gateway.count(chosen)) {
+        if (chosen->get_name() == "identify" && typed.target.empty() && typed.group.empty())
+            return usage_error("identify needs ADDR or --group G");
+        request.mode = Mode::gateway;
+        request.control = control_command(subs.gateway.at(chosen), typed);
     } else {
         request.op.kind = subs.operations.at(chosen);
     }

@@ -6,6 +6,7 @@
 #include "tools/tivctl/bus_command.h"
 #include "tools/tivctl/demo.h"
 #include "tools/tivctl/exit_status.h"
+#include "tools/tivctl/gateway_command.h"
 #include "tools/tivctl/ports_command.h"
 #include "tools/tivctl/monitor_command.h"
 #include "tools/common/sim_session.h"
@@ -43,6 +44,7 @@ int run_request(const Request& request) {
     case Mode::monitor: return run_monitor(request.monitor, request.port, request.baud);
     case Mode::demo: return run_demo(request);
     case Mode::ports: return run_ports(request.port_roots, request.json);
+    case Mode::gateway: return run_gateway(request.gateway, request.control);
     case Mode::operation: return request.sim ? run_on_sim(request) : run_on_bus(request);
     }
     return kExitFailed;

@@ -10,6 +10,7 @@ std::string unavailable_here(const Request& request) {
     if (request.sim || !request.sim_devices.empty()) return "--sim needs the Linux build";
     if (request.mode == Mode::monitor) return "monitor needs the Linux build";
     if (request.mode == Mode::demo) return "demo needs the Linux build";
+    if (request.mode == Mode::gateway) return "identify, test, release and status need the Linux build (tivgate runs there)";
     if (!request.device.empty()) return "on Windows choose the port with --port N (COM1..COM9)";
     return {};
 }

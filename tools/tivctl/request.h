@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/control_command.h"
 #include "tools/common/sim_device_layout.h"
 #include "tools/tivctl/monitor_command.h"
 #include "tools/tivctl/port_list.h"
@@ -25,7 +26,7 @@ struct Operation {
     std::string file;              // download
 };
 
-enum class Mode { operation, monitor, demo, ports };
+enum class Mode { operation, monitor, demo, ports, gateway };
 
 struct Request {
     Mode mode = Mode::operation;
@@ -42,6 +43,10 @@ struct Request {
     Operation op;
     MonitorRequest monitor;
     uint32_t demo_image_bytes = 12;
+    // A running tivgate's control socket: its instance NAME or a PATH;
+    // empty: the one in /run/tivgate. And what to ask it.
+    std::string gateway;
+    tivtools::ControlCommand control;
 };
 
 }  // namespace tivctl

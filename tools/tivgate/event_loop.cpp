@@ -26,12 +26,12 @@ ola::io::SelectServer::Options select_options() {
     return o;
 }
 
-ola::TimeInterval interval(Clock::duration d) {
+}  // namespace
+
+ola::TimeInterval ola_interval(Clock::duration d) {
     const int64_t us = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(d).count());
     return ola::TimeInterval((int32_t)(us / 1000000), (int32_t)(us % 1000000));
 }
-
-}  // namespace
 
 std::string describe(const Patch& patch) {
     const size_t groups = (size_t)std::count_if(patch.fixtures.begin(), patch.fixtures.end(),
@@ -45,7 +45,7 @@ std::string describe(const Patch& patch) {
 }
 
 EventLoop::EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
-                     ola::network::IPV4SocketAddress olad)
+                     ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context)
     : patch_path_(std::move(patch_path)),
       gateway_(gateway),
       bus_(bus),
@@ -54,11 +54,13 @@ EventLoop::EventLoop(const sigset_t& signals, std::string patch_path, Gateway& g
       signals_(signal_fd_),
       source_(ss_, olad, gateway.patch()->universe, [this](unsigned u, std::span<const uint8_t> s) { dmx(u, s); },
               [this] { publish_source(); }),
-      watchdog_(watchdog_every()) {
+      watchdog_(watchdog_every()),
+      control_(ss_, gateway, std::move(context), [this] { status_now(); }) {
+    if (control) control_socket_.emplace(ss_, std::move(*control), [this](std::string_view line) { return control_.answer(line); });
     signals_.SetOnData(ola::NewCallback(this, &EventLoop::take_signals));
     ss_.AddReadDescriptor(&signals_);
-    ss_.RegisterRepeatingTimeout(interval(kStatusEvery), ola::NewCallback(this, &EventLoop::status_due));
-    if (watchdog_) ss_.RegisterRepeatingTimeout(interval(*watchdog_), ola::NewCallback(this, &EventLoop::watchdog_due));
+    ss_.RegisterRepeatingTimeout(ola_interval(kStatusEvery), ola::NewCallback(this, &EventLoop::status_due));
+    if (watchdog_) ss_.RegisterRepeatingTimeout(ola_interval(*watchdog_), ola::NewCallback(this, &EventLoop::watchdog_due));
     // The line's news, from the bus thread, reaches the status line at once.
     gateway_.set_line_listener([this] { ss_.Execute(ola::NewSingleCallback(this, &EventLoop::status_now)); });
 }
@@ -100,6 +102,7 @@ void EventLoop::reload() {
         return;
     }
     auto patch = std::make_shared<const Patch>(std::move(*read.patch));
+    control_.end("the patch was reloaded");
     const Clock::time_point now = Clock::now();
     if (gateway_.replace(patch, now)) source_.set_universe(patch->universe);
     // The fixtures it brings take the loss look too; the loss time may have changed.
@@ -125,7 +128,7 @@ void EventLoop::dmx(unsigned universe, std::span<const uint8_t> slots) {
 void EventLoop::arm_silence() {
     const std::optional<Clock::time_point> due = watch_.deadline(gateway_.patch()->loss.after);
     if (!due) return;
-    silence_timer_ = ss_.RegisterSingleTimeout(interval(*due - Clock::now()),
+    silence_timer_ = ss_.RegisterSingleTimeout(ola_interval(*due - Clock::now()),
                                                ola::NewSingleCallback(this, &EventLoop::silence_due));
 }
 

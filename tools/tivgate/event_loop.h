@@ -1,8 +1,9 @@
 // The event loop: everything but the bus, on the main thread, in OLA's
 // select server. olad's connection and its DMX, the signals (a signalfd),
-// the reload, the source's silence, the status line and the watchdog's
-// pings are each a descriptor or a timer here; with a static scene and no
-// watchdog it wakes every few seconds at most.
+// the reload, the source's silence, the status line, the watchdog's pings
+// and the control socket with its override's timer are each a descriptor or
+// a timer here; with a static scene and no watchdog it wakes every few
+// seconds at most.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,8 @@
 #include <ola/io/SelectServer.h>
 
 #include "tools/tivgate/bus_loop.h"
+#include "tools/tivgate/control.h"
+#include "tools/tivgate/control_socket.h"
 #include "tools/tivgate/gateway.h"
 #include "tools/tivgate/notify.h"
 #include "tools/tivgate/ola_source.h"
@@ -23,8 +26,9 @@ namespace tivgate {
 class EventLoop {
 public:
     // `signals` are blocked in every thread already; the loop takes them.
+    // `control`: the control socket, listening already; none without --control.
     EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
-              ola::network::IPV4SocketAddress olad);
+              ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context);
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
@@ -55,7 +59,11 @@ private:
     StatusReporter status_;
     const std::optional<std::chrono::microseconds> watchdog_;
     int stop_signal_ = 0;
+    Control control_;
+    std::optional<ControlSocket> control_socket_;  // after control_, which it answers with
 };
+
+ola::TimeInterval ola_interval(Clock::duration d);
 
 // "universe 1, 4 fixtures (1 groups, 3 devices), 1 declared group"
 std::string describe(const Patch& patch);

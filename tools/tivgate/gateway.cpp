@@ -62,11 +62,23 @@ void Gateway::impose(const Look& look, Clock::time_point now) {
     wake_if(due);
 }
 
+void Gateway::force(const std::vector<std::optional<Look>>& forced, std::optional<OverrideView> view,
+                    Clock::time_point now) {
+    bool due;
+    {
+        std::lock_guard lock(mutex_);
+        due = schedule_.force(forced, now);
+        override_ = std::move(view);
+    }
+    wake_if(due);
+}
+
 bool Gateway::replace(std::shared_ptr<const Patch> patch, Clock::time_point now) {
     bool moved, due;
     {
         std::lock_guard lock(mutex_);
         moved = schedule_.replace(std::move(patch), now);
+        override_.reset();  // the schedule has dropped its looks
         due = schedule_.due();
     }
     wake_if(due);
@@ -102,7 +114,7 @@ void Gateway::sent(const Job& job, Clock::time_point started, Clock::time_point 
         counts_.group_looks++;
         counts_.saved += job.saved;
     }
-    latency_.add(started - job.changed);
+    if (!job.forced) latency_.add(started - job.changed);  // the figure is DMX's
 }
 
 void Gateway::failed(const Job& job) {
@@ -153,7 +165,7 @@ bool Gateway::stopping() const {
 Snapshot Gateway::snapshot(Clock::time_point now) const {
     std::lock_guard lock(mutex_);
     return {now,  started_, dmx_rate_.per_second(now), look_rate_.per_second(now), schedule_.patch(), schedule_.fixtures(),
-            line_, source_, counts_, latency_};
+            line_, source_, counts_, latency_, override_};
 }
 
 Counts Gateway::counts() const {

@@ -55,6 +55,14 @@ private:
     uint64_t current_ = 0, last_ = 0;
 };
 
+// What an override (identify, test pattern) does, for the status.
+struct OverrideView {
+    std::string kind;    // "identify", "test" or "chase"
+    std::string target;  // "0x010001", "group 2", "#FF000000", "every fixture"
+    std::string now;     // the fixture it is on now, where it walks; else empty
+    Clock::time_point ends{};
+};
+
 struct Snapshot {
     Clock::time_point taken{};
     Clock::time_point started{};  // of the gateway
@@ -66,6 +74,7 @@ struct Snapshot {
     SourceView source;
     Counts counts;
     LatencyHistogram latency;
+    std::optional<OverrideView> override_view;
 };
 
 class Gateway {
@@ -78,6 +87,11 @@ public:
     // on its way when a reload moved) is dropped.
     void offer(unsigned universe, std::span<const uint8_t> slots, Clock::time_point now);
     void impose(const Look& look, Clock::time_point now);
+    // An override's looks on top of the source's (Schedule::force), and what
+    // the status says of it; nothing forced and no view ends it.
+    void force(const std::vector<std::optional<Look>>& forced, std::optional<OverrideView> view,
+               Clock::time_point now);
+    // A new patch ends any override: it named the old patch's fixtures.
     bool replace(std::shared_ptr<const Patch> patch, Clock::time_point now);
     std::shared_ptr<const Patch> patch() const;
     void set_source(bool connected, bool silent);
@@ -112,6 +126,7 @@ private:
     const Clock::time_point started_;
     LineView line_;
     SourceView source_;
+    std::optional<OverrideView> override_;
     bool stop_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include <ola/Logging.h>
 
 #include "sim/com_env.h"
+#include "tivlink.h"
 #include "tools/common/sim_session.h"
 #include "tools/tivgate/bus_thread.h"
 #include "tools/tivgate/event_loop.h"
@@ -36,7 +37,8 @@ sigset_t handled_signals() {
     return set;
 }
 
-int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network::IPV4SocketAddress& olad) {
+int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network::IPV4SocketAddress& olad,
+        std::optional<UnixListener> control) {
     // The device is named once, here, before any thread runs: the library
     // opens COM<port> as the device TIVLINK_COM<port> names.
     std::unique_ptr<tivtools::SimSession> sim;
@@ -50,7 +52,8 @@ int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network
     Gateway gateway(patch, [&] { waker.wake(); });
     BusLoop loop(gateway, line);
     std::optional<EventLoop> events;
-    events.emplace(handled_signals(), o.patch, gateway, loop, olad);
+    events.emplace(handled_signals(), o.patch, gateway, loop, olad, std::move(control),
+                   StatusContext{TIVLINK_VERSION_STRING, olad.ToString(), line.path()});
     std::thread bus([&] { run_bus(loop, gateway, line, waker, notify_ready); });
     const int sig = events->run();
 
@@ -94,8 +97,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tivgate: --ola %s: expected an IPv4 HOST:PORT such as 127.0.0.1:9010\n", o.ola.c_str());
         return kExitUsage;
     }
+    // Before any thread: the socket's mode is set through the process's umask.
+    std::optional<UnixListener> control;
+    if (!o.control.empty()) {
+        auto bound = UnixListener::bind(o.control);
+        if (const auto* why = std::get_if<std::string>(&bound)) {
+            std::fprintf(stderr, "tivgate: --control %s: %s\n", o.control.c_str(), why->c_str());
+            return kExitUsage;
+        }
+        control.emplace(std::move(std::get<UnixListener>(bound)));
+    }
     // Our own lines say what happened to olad; OLA's warnings would repeat
     // them at every try of a reconnect.
     ola::InitLogging(ola::OLA_LOG_FATAL, ola::OLA_LOG_STDERR);
-    return run(o, std::make_shared<const Patch>(std::move(*patch.patch)), olad);
+    return run(o, std::make_shared<const Patch>(std::move(*patch.patch)), olad, std::move(control));
 }

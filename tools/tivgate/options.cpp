@@ -33,6 +33,8 @@ ParsedOptions parse_options(int argc, char** argv) {
     app.add_option("--sim-device", sim_devices, "simulated device ADDR[:GROUP] (repeat; default: from the patch)")
         ->type_name("DEV")->check(check_with(tivtools::parse_sim_device, "DEV"))->needs(sim);
     app.add_flag("--stats", o.stats, "print counts and latency at exit");
+    app.add_option("--control", o.control, "listen for identify, test and status at this Unix socket (tivctl --gateway PATH)")
+        ->type_name("PATH");
     device->excludes(sim);
     try {
         app.parse(argc, argv);

@@ -18,6 +18,7 @@ struct Options {
     bool sim = false;
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: derived from the patch
     bool stats = false;
+    std::string control;  // the control socket's path; empty: none
 };
 
 struct ParsedOptions {

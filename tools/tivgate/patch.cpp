@@ -6,6 +6,8 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "tools/common/number_parse.h"
+
 namespace tivgate {
 
 namespace {
@@ -204,10 +206,22 @@ std::optional<Refusal> read_groups(const toml::table& root, Patch& patch) {
     return std::nullopt;
 }
 
+std::optional<Refusal> read_startup(const toml::table& t, BusPolicy& bus) {
+    const toml::node* node = t.get("startup");
+    if (!node || node->value_exact<std::string>() == "hold") return std::nullopt;
+    const std::optional<std::string> text = node->value_exact<std::string>();
+    const auto colour = tivtools::parse_colour(text.value_or(""));
+    if (!text || text->empty() || (*text)[0] != '#' || !colour)
+        return Refusal{line_of(*node), "'startup' must be \"hold\" or a colour \"#RRGGBBWW\""};
+    bus.startup = Look{*colour.value, 0};
+    return std::nullopt;
+}
+
 std::optional<Refusal> read_bus(const toml::node& node, BusPolicy& bus) {
     const toml::table* t = node.as_table();
     if (!t) return Refusal{line_of(node), "'bus' must be a table: [bus]"};
-    if (auto r = unknown_keys(*t, {"refresh"}, " in [bus]")) return r;
+    if (auto r = unknown_keys(*t, {"refresh", "startup"}, " in [bus]")) return r;
+    if (auto r = read_startup(*t, bus)) return r;
     return seconds_in(*t, "refresh", true, bus.refresh);
 }
 

@@ -39,6 +39,10 @@ struct BusPolicy {
     // Every look is sent again at least this often, for devices that
     // restarted behind our back; 0: never.
     std::chrono::milliseconds refresh{30000};
+    // Every fixture's look from the start until DMX gives it another, so
+    // that it goes out once the port first opens; none: hold, send nothing
+    // until DMX comes.
+    std::optional<Look> startup;
 };
 
 struct Patch {

@@ -20,18 +20,28 @@ Look for_mode(Look look, FixtureMode mode) {
 
 }  // namespace
 
-Schedule::Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now) { replace(std::move(patch), now); }
+Schedule::Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now) {
+    replace(std::move(patch), now);
+    if (patch_->bus.startup) impose(*patch_->bus.startup, now);
+}
 
 Changes Schedule::want(Slot& s, std::optional<Look> look, Clock::time_point now) {
     Changes c;
-    if (s.wanted == look) return c;
+    if (s.source == look) return c;
     const bool was_due = s.due();
-    s.wanted = look;
+    s.source = look;
     c.changed = 1;
-    c.coalesced = was_due;
+    c.coalesced = was_due && !s.forced;
     if (!was_due && s.due()) s.changed = now;
     c.due = s.due();
     return c;
+}
+
+bool Schedule::set_forced(Slot& s, std::optional<Look> look, Clock::time_point now) {
+    const bool was_due = s.due();
+    s.forced = look;
+    if (!was_due && s.due()) s.changed = now;
+    return s.due();
 }
 
 void Schedule::forget_on_bus(Slot& s, Clock::time_point changed) {
@@ -85,8 +95,10 @@ bool Schedule::replace(std::shared_ptr<const Patch> patch, Clock::time_point now
             if (old) s.on_bus = slots_[*old].on_bus, s.shown = slots_[*old].shown;
             if (!frame_.empty()) want(s, look_from_dmx(frame_, f.channel, f.mode), now);
         }
+        s.forced.reset();  // an override names fixtures of the patch it was made for
         s.group = -1;
     }
+    forced_group_sent_.assign(patch->groups.size(), false);
     for (size_t g = 0; g < patch->groups.size(); g++)
         for (size_t m : patch->groups[g].members) slots[m].group = (int)g;
     patch_ = std::move(patch);
@@ -99,22 +111,44 @@ void Schedule::resend_all(Clock::time_point now) {
     for (Slot& s : slots_) forget_on_bus(s, now);
 }
 
+bool Schedule::force(const std::vector<std::optional<Look>>& forced, Clock::time_point now) {
+    bool any = false;
+    for (size_t i = 0; i < slots_.size(); i++) {
+        std::optional<Look> look = i < forced.size() ? forced[i] : std::nullopt;
+        if (look) look = for_mode(*look, patch_->fixtures[i].mode);
+        set_forced(slots_[i], look, now);
+        any = any || look;
+    }
+    if (!any) resend_outside_forced_groups(now);
+    return due();
+}
+
+void Schedule::resend_outside_forced_groups(Clock::time_point now) {
+    for (size_t g = 0; g < forced_group_sent_.size(); g++) {
+        if (!forced_group_sent_[g]) continue;
+        forced_group_sent_[g] = false;
+        for (size_t i = 0; i < slots_.size(); i++)
+            if (!is_group(patch_->fixtures[i].address) && slots_[i].group != (int)g) forget_on_bus(slots_[i], now);
+    }
+}
+
 bool Schedule::group_agrees(const Group& g) const {
-    const std::optional<Look>& first = slots_[g.members.front()].wanted;
+    const std::optional<Look>& first = slots_[g.members.front()].wanted();
     if (!first) return false;
-    return std::all_of(g.members.begin(), g.members.end(), [&](size_t m) { return slots_[m].wanted == first; });
+    return std::all_of(g.members.begin(), g.members.end(), [&](size_t m) { return slots_[m].wanted() == first; });
 }
 
 Job Schedule::job_for(size_t i, Clock::time_point now, bool refresh) {
     Slot& s = slots_[i];
     const Fixture& f = patch_->fixtures[i];
-    Job job{f.address, f.mode, *s.wanted, refresh ? now : s.changed, refresh, false, {}, 0};
+    Job job{f.address, f.mode, *s.wanted(), refresh ? now : s.changed, refresh, false, s.forced.has_value(), {}, 0};
     std::vector<size_t> settled = {i};
     if (s.group >= 0 && group_agrees(patch_->groups[(size_t)s.group])) {
         const Group& g = patch_->groups[(size_t)s.group];
         job.address = g.address;
         job.group = true;
         settled = g.members;
+        if (job.forced) forced_group_sent_[(size_t)s.group] = true;
     }
     for (size_t m : settled) {
         Slot& ms = slots_[m];
@@ -122,7 +156,7 @@ Job Schedule::job_for(size_t i, Clock::time_point now, bool refresh) {
             job.saved++;
             job.changed = std::min(job.changed, ms.changed);
         }
-        ms.on_bus = ms.wanted;
+        ms.on_bus = ms.wanted();
         ms.shown = now;
         job.covers.push_back(patch_->fixtures[m].address);
     }
@@ -134,7 +168,7 @@ std::optional<size_t> Schedule::stalest() const {
     std::optional<size_t> oldest;
     for (size_t i = 0; i < slots_.size(); i++) {
         const Slot& s = slots_[i];
-        if (s.wanted && s.on_bus == s.wanted && (!oldest || s.shown < slots_[*oldest].shown)) oldest = i;
+        if (s.wanted() && s.on_bus == s.wanted() && (!oldest || s.shown < slots_[*oldest].shown)) oldest = i;
     }
     return oldest;
 }
@@ -152,13 +186,21 @@ Clock::duration Schedule::longest(Clock::time_point now) const {
     return longest_ / ((int64_t)1 << halvings);
 }
 
-std::optional<Job> Schedule::take(Clock::time_point now) {
+std::optional<size_t> Schedule::next_due(bool forced_only) const {
     const size_t n = slots_.size();
     for (size_t k = 0; k < n; k++) {
         const size_t i = (cursor_ + k) % n;
-        if (!slots_[i].due()) continue;
-        cursor_ = (i + 1) % n;
-        return job_for(i, now, false);
+        if (slots_[i].due() && (slots_[i].forced || !forced_only)) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<Job> Schedule::take(Clock::time_point now) {
+    std::optional<size_t> i = next_due(true);
+    if (!i) i = next_due(false);
+    if (i) {
+        cursor_ = (*i + 1) % slots_.size();
+        return job_for(*i, now, false);
     }
     if (next_refresh(now) > now) return std::nullopt;
     return job_for(*stalest(), now, true);
@@ -189,7 +231,7 @@ bool Schedule::due() const {
 std::vector<FixtureView> Schedule::fixtures() const {
     std::vector<FixtureView> out;
     out.reserve(slots_.size());
-    for (const Slot& s : slots_) out.push_back({s.wanted, s.on_bus, s.shown});
+    for (const Slot& s : slots_) out.push_back({s.wanted(), s.on_bus, s.shown});
     return out;
 }
 

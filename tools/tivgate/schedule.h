@@ -19,6 +19,12 @@
 // it settled skip their turns. A change that lands while its own fixture is
 // on the bus waits at most one such round more.
 //
+// Overrides (identify, test patterns) force looks on top of the source's:
+// a fixture wants its forced look while it has one, else the source's. So
+// the source goes on being followed underneath, and ending an override
+// makes each fixture due at once with its current look. A forced look that
+// is due goes out before the source's changes: someone is watching for it.
+//
 // Refresh: when nothing is due, the look shown longest ago is sent again
 // once it is older than the refresh time less the time a whole round of
 // looks may take, so that every look is repeated within the refresh time
@@ -48,6 +54,7 @@ struct Job {
     Clock::time_point changed;     // arrival of the oldest change this send carries
     bool refresh = false;          // a look the bus shows already, sent again
     bool group = false;            // a declared group's look in place of its members'
+    bool forced = false;           // an override's look, not the source's
     std::vector<uint32_t> covers;  // fixture addresses this look settles
     uint32_t saved = 0;            // device looks a group look made unnecessary
 };
@@ -61,13 +68,16 @@ struct Changes {
 
 // One fixture as the schedule sees it, for status pages.
 struct FixtureView {
-    std::optional<Look> wanted;
+    std::optional<Look> wanted;  // forced, else the source's
     std::optional<Look> on_bus;
     Clock::time_point shown{};  // when on_bus went out
 };
 
 class Schedule {
 public:
+    // The patch's startup look, if any, is every fixture's wish from here
+    // until the first DMX frame; the bus loop takes nothing before the port
+    // opens, so it goes out once the port first opens.
     explicit Schedule(std::shared_ptr<const Patch> patch, Clock::time_point now = {});
 
     const std::shared_ptr<const Patch>& patch() const { return patch_; }
@@ -85,6 +95,13 @@ public:
     // The devices may have restarted (the line came back): every look the
     // fixtures want goes out again.
     void resend_all(Clock::time_point now);
+    // Forces forced[i] on fixture i, on top of the source's look; an empty
+    // entry, or one past the end, follows the source again. Ending the last
+    // forced look sends the devices outside a group that took a forced group
+    // look their own looks again: an incomplete member list (what identify
+    // --group is there to find) lets a group look reach them too.
+    // True when some fixture is due.
+    bool force(const std::vector<std::optional<Look>>& forced, Clock::time_point now);
 
     // The next look to send, or nothing. Its look counts as on the bus from
     // here on.
@@ -104,14 +121,19 @@ public:
 
 private:
     struct Slot {
-        std::optional<Look> wanted;  // the source's last word
+        std::optional<Look> source;  // the source's last word
+        std::optional<Look> forced;  // an override's look
         std::optional<Look> on_bus;  // the last look given out; none: unknown
         Clock::time_point changed{};  // when it turned due
         Clock::time_point shown{};    // when on_bus went out
         int group = -1;               // index into the patch's groups
-        bool due() const { return wanted && wanted != on_bus; }
+        const std::optional<Look>& wanted() const { return forced ? forced : source; }
+        bool due() const { return wanted() && wanted() != on_bus; }
     };
     Changes want(Slot& s, std::optional<Look> look, Clock::time_point now);
+    bool set_forced(Slot& s, std::optional<Look> look, Clock::time_point now);
+    std::optional<size_t> next_due(bool forced_only) const;
+    void resend_outside_forced_groups(Clock::time_point now);
     void forget_on_bus(Slot& s, Clock::time_point changed);
     bool group_agrees(const Group& g) const;
     Job job_for(size_t i, Clock::time_point now, bool refresh);
@@ -124,6 +146,7 @@ private:
     std::vector<Slot> slots_;     // as the patch's fixtures
     std::vector<uint8_t> frame_;  // the last DMX frame
     size_t cursor_ = 0;           // the fixture take() looks at first
+    std::vector<bool> forced_group_sent_;  // per declared group: a forced look went to its address
     // The longest recent send, halving every kLongestDecay, for the refresh's lead.
     Clock::duration longest_{};
     Clock::time_point longest_at_{};

@@ -1,5 +1,6 @@
 #include "tools/tivgate/status_json.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/common/json.h"
@@ -9,12 +10,6 @@ namespace tivgate {
 namespace {
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-std::string address_text(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, is_group(address) ? "%u" : "0x%06X", address);
-    return text;
-}
 
 void look_json(tivtools::Json& j, const char* key, const std::optional<Look>& look, FixtureMode mode) {
     j.key(key);
@@ -62,6 +57,24 @@ void fixtures_json(tivtools::Json& j, const Snapshot& s) {
 
 }  // namespace
 
+std::string address_text(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, is_group(address) ? "%u" : "0x%06X", address);
+    return text;
+}
+
+void override_json(tivtools::Json& j, const std::optional<OverrideView>& o, Clock::time_point now) {
+    j.key("override");
+    if (!o) {
+        j.null();
+        return;
+    }
+    j.open('{').key("kind").string(o->kind).key("target").string(o->target).key("now");
+    if (o->now.empty()) j.null();
+    else j.string(o->now);
+    j.key("seconds_left").real(std::max(0.0, seconds(o->ends - now)), 1).close('}');
+}
+
 std::string colour_text(uint32_t colour) {
     char text[12];
     std::snprintf(text, sizeof text, "#%08X", colour);
@@ -89,6 +102,7 @@ std::string status_json(const Snapshot& s, const StatusContext& c) {
     j.key("looks_per_s").real(s.looks_per_s, 0);
     j.key("latency_ms").open('{').key("median").real(s.latency.quantile_ms(0.5), 2);
     j.key("p99").real(s.latency.quantile_ms(0.99), 2).key("count").unsigned_number(s.latency.count()).close('}');
+    override_json(j, s.override_view, s.taken);
     fixtures_json(j, s);
     return j.close('}').take();
 }

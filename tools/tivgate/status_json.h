@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tools/common/json.h"
 #include "tools/tivgate/gateway.h"
 
 namespace tivgate {
@@ -16,6 +17,12 @@ struct StatusContext {
 };
 
 std::string status_json(const Snapshot& s, const StatusContext& context);
+
+// "override": what the control socket overrides at `now`; null when nothing.
+void override_json(tivtools::Json& j, const std::optional<OverrideView>& o, Clock::time_point now);
+
+// "0x010001" for a device, "5" for a group.
+std::string address_text(uint32_t address);
 
 // "#RRGGBBWW", as tivctl takes colours.
 std::string colour_text(uint32_t colour);

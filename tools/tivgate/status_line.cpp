@@ -1,11 +1,25 @@
 #include "tools/tivgate/status_line.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
 #include "tools/tivgate/notify.h"
 
 namespace tivgate {
+
+namespace {
+
+// "; identify group 2 (now 0x010002), 38 s left"
+std::string override_text(const Snapshot& s) {
+    if (!s.override_view) return {};
+    const OverrideView& o = *s.override_view;
+    const long long left = std::chrono::duration_cast<std::chrono::seconds>(o.ends - s.taken).count();
+    return "; " + o.kind + " " + o.target + (o.now.empty() ? "" : " (now " + o.now + ")") + ", " +
+           std::to_string(std::max(0LL, left)) + " s left";
+}
+
+}  // namespace
 
 std::string status_text(const Snapshot& s) {
     char text[512];
@@ -19,7 +33,7 @@ std::string status_text(const Snapshot& s) {
                       s.line.device.c_str(), s.fixtures.size(), s.source.connected ? "connected" : "not connected",
                       s.dmx_per_s, s.counts.sent);
     }
-    return text;
+    return text + override_text(s);
 }
 
 void StatusReporter::tick(const Snapshot& snapshot) {

@@ -9,7 +9,8 @@
 namespace tivgate {
 
 // "bus on /dev/ttyUSB0, 16 fixtures, olad connected, DMX 40 Hz, 12345 looks
-// sent", or "bus lost 12 s ago, retrying".
+// sent", or "bus lost 12 s ago, retrying"; an override adds what it does
+// ("; identify 0x010001, 8 s left").
 std::string status_text(const Snapshot& s);
 
 class StatusReporter {
