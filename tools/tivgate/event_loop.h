@@ -5,6 +5,7 @@
 // watchdog it wakes every few seconds at most.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,8 +24,9 @@ namespace tivgate {
 class EventLoop {
 public:
     // `signals` are blocked in every thread already; the loop takes them.
+    // `reloaded` hears of each patch a reload puts in force.
     EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
-              ola::network::IPV4SocketAddress olad);
+              ola::network::IPV4SocketAddress olad, std::function<void(const Patch&)> reloaded);
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
@@ -45,6 +47,7 @@ private:
 
     const std::string patch_path_;
     Gateway& gateway_;
+    const std::function<void(const Patch&)> reloaded_;
     const BusLoop& bus_;
     ola::io::SelectServer ss_;
     int signal_fd_;

@@ -18,6 +18,8 @@ struct Options {
     bool sim = false;
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: derived from the patch
     bool stats = false;
+    // Where the status page listens, over the patch's [http] listen; "": off.
+    std::optional<std::string> http;
 };
 
 struct ParsedOptions {
