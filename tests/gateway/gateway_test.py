@@ -4,9 +4,16 @@
 Runs inside with_olad.sh, which gives it a private olad and a network
 namespace of its own. Usage: gateway_test.py BUILD_DIR
 """
+import base64
+import fcntl
+import http.client
+import io
 import json
 import os
 import re
+import resource
+import select
+import statistics
 import shutil
 import signal
 import socket
@@ -16,6 +23,10 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+import urllib.request
+
+from PIL import Image
 
 BUILD = sys.argv[1]
 TIVGATE = os.path.join(BUILD, "tools/tivgate/tivgate")
@@ -26,6 +37,7 @@ LOOK = 90e-3  # a look to a device: three frames, 30 ms after each
 LIGHT = 0x7E
 
 results = []
+children = []  # processes a scenario started, ended after it whatever became of it
 
 
 def check(name, ok, detail=""):
@@ -42,6 +54,7 @@ class Sim:
         for d in devices:
             args += ["--device", d]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        children.append(self.proc)
         line = self.proc.stdout.readline().strip()
         self.path = line.split("=", 1)[1]
 
@@ -64,6 +77,7 @@ class Gate:
         device = device if isinstance(device, str) else device.path
         self.proc = subprocess.Popen([TIVGATE, "--device", device, "--patch", self.patch, "--stats"],
                                      stdout=subprocess.PIPE, stderr=self.err, text=True, env={**os.environ, **(env or {})})
+        children.append(self.proc)
 
     def write_patch(self, text):
         with open(self.patch, "w") as f:
@@ -473,15 +487,286 @@ def test_group_look_and_refresh():
                                                               for a in members), bus["devices"])
 
 
+class Browser:
+    """Debian's chromium, headless, driven over --remote-debugging-pipe: the page is loaded once and
+    never again, its screenshots and the swatches' places asked for as it runs."""
+
+    def __init__(self, url):
+        to_chrome, self.out = os.pipe()
+        self.inp, from_chrome = os.pipe()
+        profile = tempfile.mkdtemp(dir=WORK)
+        self.proc = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+             "--force-device-scale-factor=1", "--force-color-profile=srgb", "--window-size=1100,760",
+             "--user-data-dir=" + profile, "--remote-debugging-pipe", url],
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(WORK, "chromium.log"), "w"),
+            pass_fds=(3, 4), preexec_fn=lambda: self.pipe_ends(to_chrome, from_chrome))
+        children.append(self.proc)
+        os.close(to_chrome), os.close(from_chrome)
+        self.buffer, self.id, self.session = b"", 0, None
+        for _ in range(100):
+            page = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
+            if page:
+                break
+            time.sleep(0.1)
+        page = page[0]
+        self.session = self.call("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
+
+    @staticmethod
+    def pipe_ends(reads, writes):
+        """In the child: chromium reads commands on 3 and writes answers on 4; moved up first, since
+        either end may be 3 or 4 already."""
+        reads, writes = fcntl.fcntl(reads, fcntl.F_DUPFD, 10), fcntl.fcntl(writes, fcntl.F_DUPFD, 10)
+        os.dup2(reads, 3), os.dup2(writes, 4)
+
+    def call(self, method, **params):
+        self.id += 1
+        message = {"id": self.id, "method": method, "params": params}
+        if self.session:
+            message["sessionId"] = self.session
+        os.write(self.out, json.dumps(message).encode() + b"\0")
+        end = time.monotonic() + 20
+        while True:
+            while b"\0" in self.buffer:
+                text, self.buffer = self.buffer.split(b"\0", 1)
+                answer = json.loads(text)
+                if answer.get("id") == self.id:
+                    return answer["result"]
+            if not select.select([self.inp], [], [], max(0, end - time.monotonic()))[0]:
+                raise TimeoutError(method)
+            self.buffer += os.read(self.inp, 1 << 20)
+
+    def swatches(self):
+        """Per fixture on the page, the pixels at the middle of each swatch part: the look on the bus,
+        (R,G,B) then (W,W,W), then the waiting look's, if any."""
+        where = self.call("Runtime.evaluate", returnByValue=True, expression="""[...document.querySelectorAll(
+            '.fixture')].map(f => [...f.querySelectorAll('.rgb, .white')].map(e => {
+            const r = e.getBoundingClientRect(); return [Math.round(r.x + r.width / 2), Math.round(r.y + r.height / 2)]; }))""")
+        self.png = base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
+        image = Image.open(io.BytesIO(self.png)).convert("RGB")
+        return [image.getpixel(tuple(p)) for spots in where["result"].get("value", []) for p in spots]
+
+    def close(self):
+        os.close(self.out), os.close(self.inp)
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+def pixels(*looks):
+    """What a swatch of each look ("RRGGBBWW") shows: its red, green and blue, then its white as a grey."""
+    out = []
+    for look in looks:
+        v = bytes.fromhex(look[:8])
+        out += [tuple(v[:3]), (v[3],) * 3]
+    return out
+
+
+def page_shows(browser, wanted, timeout):
+    """Waits until the page's swatches are `wanted`; the seconds it took, or None with what it showed."""
+    start = time.monotonic()
+    while True:
+        seen = browser.swatches()
+        if seen == wanted:
+            return time.monotonic() - start, seen
+        if time.monotonic() - start > timeout:
+            return None, seen
+        time.sleep(0.1)
+
+
+class Prometheus:
+    """Debian's prometheus, scraping tivgate every second, on loopback inside this network namespace."""
+
+    def __init__(self):
+        folder = tempfile.mkdtemp(dir=WORK)
+        with open(os.path.join(folder, "prometheus.yml"), "w") as f:
+            f.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: tivgate\n"
+                    "    static_configs:\n      - targets: ['127.0.0.1:9011']\n")
+        self.proc = subprocess.Popen(["prometheus", "--config.file=" + folder + "/prometheus.yml",
+                                      "--storage.tsdb.path=" + folder + "/data", "--web.listen-address=127.0.0.1:9090"],
+                                     stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "log"), "w"))
+        children.append(self.proc)
+        self.direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+    def value(self, query, ok=lambda v: v is not None, timeout=30):
+        """The query's value once ok(value) holds (bounded); the last value otherwise."""
+        end, v = time.monotonic() + timeout, None
+        while time.monotonic() < end:
+            try:
+                url = "http://127.0.0.1:9090/api/v1/query?" + urllib.parse.urlencode({"query": query})
+                result = json.load(self.direct.open(url, timeout=5))["data"]["result"]
+                v = float(result[0]["value"][1]) if result else None
+            except OSError:
+                pass  # not listening yet
+            if ok(v):
+                break
+            time.sleep(0.2)
+        return v
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=20)
+
+
+def http_get(method, path, host="127.0.0.1:9011"):
+    c = http.client.HTTPConnection("127.0.0.1", 9011, timeout=5)
+    c.request(method, path, headers={"Host": host})
+    r = c.getresponse()
+    body = r.read()
+    c.close()
+    return r.status, r.getheader("Content-Type"), body
+
+
+def raw(request):
+    """Sends raw bytes as one client; the status line that came back, or how the connection ended."""
+    with socket.create_connection(("127.0.0.1", 9011), timeout=3) as s:
+        try:
+            s.sendall(request)
+        except OSError:
+            pass  # closed before it took everything: what it answered still tells why
+        try:
+            return (s.recv(200).split(b"\r\n")[0] or b"closed").decode(errors="replace")
+        except OSError as e:
+            return type(e).__name__
+
+
+def closed_by_server(s):
+    try:
+        return s.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+    except (BlockingIOError, TimeoutError):  # nothing to read yet: open
+        return False
+    except OSError:
+        return True
+
+
+BAD_REQUESTS = [b"GARBAGE\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b"\x00\xff\x16\x03\x01 / HTTP/1.1\r\n\r\n",
+                b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n",  # malformed request lines, a very long one
+                b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"b" * 1000000 + b"\r\n\r\n",  # a huge header
+                b"GET / HTTP/1.1\r\n" + b"X-Many: c\r\n" * 20000 + b"\r\n",  # many headers
+                b"GET /\r\n"]  # HTTP/0.9
+
+
+def colours(k, fixtures=4):
+    return ["%02X%02X%02X%02X" % ((40 * k + 50 * i) % 256, (90 + 30 * k * i) % 256, (200 - 20 * i - k) % 256,
+                                  (70 * k + 40 * i) % 256) for i in range(fixtures)]
+
+
+def frame_of(looks):
+    """DMX for the page's patch: device, group fixture (fade 9), two members of group 2."""
+    v = [bytes.fromhex(x) for x in looks]
+    return list(v[0]) + list(v[1]) + [9] + list(v[2]) + list(v[3])
+
+
+PAGE = patch_of(9, (0x010001, 1, "rgbw"), (5, 5, "rgbw-fade"), (0x010002, 10, "rgbw"), (0x010003, 14, "rgbw"),
+                head="[bus]\nrefresh = 0\n[[group]]\naddress = 2\nmembers = [0x010002, 0x010003]\n")
+PAGE_ADDRESSES = [0x010001, 5, 0x010002, 0x010003]
+
+
+def test_status_page_and_metrics():
+    prometheus = Prometheus()
+    sim = Sim(["0x010001", "0x010004:5", "0x010002:2", "0x010003:2"])
+    gate = Gate(PAGE, sim)
+    gate.wait_log("connected to olad")
+    a, b, c = colours(1), colours(2), colours(3)
+    send(9, frame_of(a))
+    browser = Browser("http://127.0.0.1:9011/")
+    _, seen_a = page_shows(browser, pixels(*a), 10)
+    send(9, frame_of(b))
+    took_b, seen_b = page_shows(browser, pixels(*b), 3)
+    with open(os.path.join(BUILD, "gateway-status.png"), "wb") as f:
+        f.write(browser.png)  # docs/gateway.md's picture
+    check("the page shows the new colours %s s after a DMX change, without a reload (at most 3)" % (
+        took_b and "%.2f" % took_b), took_b is not None, seen_b)
+    metrics = http_get("GET", "/metrics")[2]
+    lint = subprocess.run(["promtool", "check", "metrics"], input=metrics, capture_output=True)
+    check("promtool check metrics finds nothing to say", lint.returncode == 0 and not lint.stdout + lint.stderr, lint)
+    answers = [(m, p, h, http_get(m, p, h)[:2]) for m, p, h in [
+        ("GET", "/", "localhost:9011"), ("HEAD", "/status.json", "127.0.0.1"), ("POST", "/", "127.0.0.1:9011"),
+        ("DELETE", "/metrics", "127.0.0.1:9011"), ("GET", "/nothing", "[::1]:9011"), ("GET", "/", "evil.example:9011")]]
+    check("GET and HEAD of /, /status.json; 405 for other methods, 404 for other paths, 403 for a foreign Host",
+          [x[3][0] for x in answers] == [200, 200, 405, 405, 404, 403] and answers[0][3][1].startswith("text/html")
+          and answers[1][3][1] == "application/json", answers)
+
+    # Bad input, then a thousand connections that never finish a request while DMX keeps changing.
+    bad = [raw(r) for r in BAD_REQUESTS]
+    print("note: answers to bad requests: %s" % bad, flush=True)
+    quiet = stream_marked(4)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (4096, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    hanging, refused = [], 0
+    for _ in range(1000):
+        try:
+            s = socket.create_connection(("127.0.0.1", 9011), timeout=2)
+            s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+            hanging.append(s)
+        except OSError:
+            refused += 1
+    flood = stream_marked(4, first=10)
+    ended = sum(map(closed_by_server, hanging))
+    for s in hanging:
+        s.close()
+    after = http_get("GET", "/metrics")[0]
+    check("after bad requests and 1000 hanging connections (%d refused, %d closed by tivgate, %d held) tivgate runs "
+          "and serves again" % (refused, ended, len(hanging) - ended),
+          gate.proc.poll() is None and after == 200, (gate.proc.poll(), after))
+    check("Prometheus scrapes tivgate: tivgate_line_up is 1", prometheus.value("tivgate_line_up", lambda v: v == 1) == 1)
+    losses = prometheus.value("tivgate_line_losses_total")
+
+    bus = sim.finish()  # the line goes away
+    gate.wait_log("bus lost")
+    send(9, frame_of(c))
+    last = [looks(bus, x)[-1] for x in PAGE_ADDRESSES]
+    _, seen_lost = page_shows(browser, [p for i in range(4) for p in pixels(last[i], c[i])], 3)
+    browser.close()
+    down = prometheus.value("tivgate_line_up", lambda v: v == 0)
+    lost = prometheus.value("tivgate_line_losses_total", lambda v: v is not None and v > (losses or 0))
+    sent = prometheus.value("tivgate_looks_sent_total")
+    prometheus.stop()
+    status, _, stats = gate.stop()
+    check("the page showed each fixture's look as the bus has it: the first, the second, and with the line lost "
+          "the last look beside the one waiting",
+          seen_a == pixels(*[looks(bus, x)[0] for x in PAGE_ADDRESSES]) and seen_b == pixels(*[looks(bus, x)[1] for x in PAGE_ADDRESSES])
+          and seen_lost == [p for i in range(4) for p in pixels(last[i], c[i])], (seen_a, seen_b, seen_lost, bus["devices"]))
+    check("the bus took exactly the looks DMX gave, none more for the bad input",
+          [looks(bus, x) for x in PAGE_ADDRESSES] == [[a[0], b[0]] + quiet[1] + flood[1]] +
+          [[a[i] + "/09" if i == 1 else a[i], b[i] + "/09" if i == 1 else b[i]] for i in (1, 2, 3)],
+          [looks(bus, x) for x in PAGE_ADDRESSES])
+    # The bus's times count from its first frame, ours from another origin: only differences mean anything.
+    firsts = [f["time_ns"] / 1e9 for f in light_frames(bus, 0x010001) if f["payload"][:2] == "12"][2:]
+    delays = [f - t for f, t in zip(firsts, quiet[0] + flood[0])]
+    slower = statistics.median(delays[4:]) - statistics.median(delays[:4])
+    check("DMX-to-bus delay with 1000 hanging connections within 20 ms of the quiet one (median %+.1f ms)" %
+          (1000 * slower), len(delays) == 8 and slower < 0.02, delays)
+    check("Prometheus: tivgate_line_up 0 and tivgate_line_losses_total up (%s -> %s) after the line went away; "
+          "tivgate_looks_sent_total %s as --stats says" % (losses, lost, sent),
+          down == 0 and lost > losses and status == 0 and stats.get("looks sent") == "%d" % sent, stats)
+
+
+def stream_marked(n, first=0):
+    """n changes of device 0x010001 alone, 0.2 s apart: when each was handed over, and its looks."""
+    times, sent = [], []
+    for k in range(first, first + n):
+        look = "%02X0000%02X" % ((k * 20 + 5) % 256, k)
+        send(9, frame_of([look] + colours(2)[1:]))
+        times.append(time.monotonic())
+        sent.append(look)
+        time.sleep(0.2)
+    return times, sent
+
+
 def main():
     for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
                  test_dead_line_is_reported_and_retried, test_line_lost_and_found, test_reload_stats_and_systemd,
-                 test_group_look_and_refresh):
+                 test_group_look_and_refresh, test_status_page_and_metrics):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run
             check(test.__name__ + " ran to the end", False, repr(e))
         feeder.close()
+        for p in children:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        children.clear()
     shutil.rmtree(WORK, ignore_errors=True)
     failed = results.count(False)
     print("%d passed, %d failed" % (len(results) - failed, failed))

@@ -30,7 +30,7 @@ const std::string& page_html() {
   .address { font-weight: bold; }
   .hex { font-family: monospace; }
   .waiting { display: flex; gap: 6px; align-items: center; color: #8a4b00; }
-  .panels { display: grid; grid-template-columns: repeat(auto-fill, minmax(250px, 1fr)); gap: 8px; }
+  .panels { margin-top: 12px; display: grid; grid-template-columns: repeat(auto-fill, minmax(250px, 1fr)); gap: 8px; }
   .panel { padding: 4px 12px 8px; background: #fff; border: 1px solid #cfcfca; border-radius: 4px; }
   dl { display: grid; grid-template-columns: max-content 1fr; gap: 2px 12px; margin: 0; }
   dt { color: #5a5a55; }
