@@ -92,24 +92,16 @@ void HttpServer::stop() {
     if (daemon_) MHD_stop_daemon(daemon_);  // joins its thread and closes its sockets
     daemon_ = nullptr;
     site_.reset();
+    address_.clear();
 }
 
-void HttpServer::listen(const std::string& address) {
-    if (address == address_) return;
-    if (address.empty()) {
-        stop();
-        log_line(Priority::info, "status page off (it was on http://%s/)", address_.c_str());
-        address_.clear();
-        return;
-    }
+// Serves on `address` in place of the running server, which stops only
+// once the new one runs. Empty on success, else why not.
+std::string HttpServer::start(const std::string& address) {
     const auto where = parse_listen(address);
-    const int fd = where ? open_listener(*where.value) : (errno = EINVAL, -1);
-    const std::string kept = address_.empty() ? "" : "; it stays on http://" + address_ + "/";
-    if (fd < 0) {
-        log_line(Priority::err, "status page: cannot listen on %s: %s%s", address.c_str(), std::strerror(errno),
-                 kept.c_str());
-        return;
-    }
+    if (!where) return where.error;
+    const int fd = open_listener(*where.value);
+    if (fd < 0) return std::strerror(errno);
     auto site = std::make_unique<const Site>(Site{gateway_, context_, where.value->loopback()});
     MHD_Daemon* daemon = MHD_start_daemon(
         MHD_USE_AUTO_INTERNAL_THREAD, 0, nullptr, nullptr, &answer, (void*)site.get(), MHD_OPTION_LISTEN_SOCKET, fd,
@@ -118,14 +110,38 @@ void HttpServer::listen(const std::string& address) {
         MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_END);
     if (!daemon) {
         close(fd);
-        log_line(Priority::err, "status page: the HTTP server did not start on %s%s", address.c_str(), kept.c_str());
-        return;
+        return "the HTTP server did not start";
     }
     stop();
     daemon_ = daemon;
     site_ = std::move(site);
     address_ = address;
-    log_line(Priority::info, "status page on http://%s/", address_.c_str());
+    return {};
+}
+
+void HttpServer::listen(const std::string& address) {
+    if (address == address_) return;
+    const std::string old = address_;
+    if (address.empty()) {
+        stop();
+        log_line(Priority::info, "status page off (it was on http://%s/)", old.c_str());
+        return;
+    }
+    std::string error = start(address);
+    if (!error.empty() && !old.empty() && error == std::strerror(EADDRINUSE)) {
+        // The running server may hold the port itself (127.0.0.1:9011 to
+        // 0.0.0.0:9011): it lets go, and comes back if that was not it.
+        stop();
+        error = start(address);
+        if (!error.empty() && !start(old).empty()) {
+            log_line(Priority::err, "status page: cannot listen on %s: %s; nor on %s again: it is off", address.c_str(),
+                     error.c_str(), old.c_str());
+            return;
+        }
+    }
+    if (error.empty()) log_line(Priority::info, "status page on http://%s/", address_.c_str());
+    else log_line(Priority::err, "status page: cannot listen on %s: %s%s", address.c_str(), error.c_str(),
+                  old.empty() ? "" : ("; it stays on http://" + old + "/").c_str());
 }
 
 }  // namespace tivgate

@@ -22,14 +22,15 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Serves on `address` (ADDR:PORT, checked beforehand; "": nowhere),
-    // moving from where it served. When the new address cannot be had, the
-    // old one keeps serving and the log says why.
+    // Serves on `address` (ADDR:PORT; "": nowhere), moving from where it
+    // served. When the new address cannot be had, the old one keeps
+    // serving and the log says why.
     void listen(const std::string& address);
 
     struct Site;
 
 private:
+    std::string start(const std::string& address);
     void stop();
 
     const Gateway& gateway_;
