@@ -40,7 +40,10 @@ private:
 // Label values are quoted, with \ " and newline escaped.
 std::string label_value(const std::string& text) {
     std::string out;
-    for (char c : text) out += c == '\n' ? std::string("\\n") : c == '\\' || c == '"' ? std::string("\\") + c : std::string(1, c);
+    for (char c : text) {
+        if (c == '\\' || c == '"' || c == '\n') out += '\\';
+        out += c == '\n' ? 'n' : c;
+    }
     return "\"" + out + "\"";
 }
 
@@ -50,15 +53,18 @@ void latency(Exposition& e, const LatencyHistogram& h) {
     e.family("dmx_to_bus_seconds", "histogram", "Time from a DMX change to the first frame of its look on the bus.");
     for (int octave = -3; octave <= LatencyHistogram::kLowestOctave + LatencyHistogram::kOctaves; octave++)
         e.sample((double)h.at_most_octave(octave), "_bucket", "le=\"" + number(std::exp2(octave) / 1000) + "\"");
-    e.sample((double)h.count(), "_bucket", "le=\"+Inf\"").sample(h.sum_seconds(), "_sum").sample((double)h.count(), "_count");
+    e.sample((double)h.count(), "_bucket", "le=\"+Inf\"");
+    e.sample(h.sum_seconds(), "_sum").sample((double)h.count(), "_count");
 }
 
 }  // namespace
 
 std::string metrics_text(const Snapshot& s, const std::string& version) {
     Exposition e;
-    e.family("build_info", "gauge", "The tivlink version tivgate runs; always 1.").sample(1, "", "version=" + label_value(version));
-    e.gauge("uptime_seconds", "Time since tivgate started.", std::chrono::duration<double>(s.taken - s.started).count());
+    e.family("build_info", "gauge", "The tivlink version tivgate runs; always 1.");
+    e.sample(1, "", "version=" + label_value(version));
+    e.gauge("uptime_seconds", "Time since tivgate started.",
+            std::chrono::duration<double>(s.taken - s.started).count());
     const Counts& n = s.counts;
     e.counter("dmx_frames_total", "DMX frames received for the patch's universe.", n.frames);
     e.counter("fixture_changes_total", "Fixture looks received that differed from the one before.", n.changes);

@@ -35,8 +35,9 @@ ParsedOptions parse_options(int argc, char** argv) {
     app.add_option("--sim-device", sim_devices, "simulated device ADDR[:GROUP] (repeat; default: from the patch)")
         ->type_name("DEV")->check(check_with(tivtools::parse_sim_device, "DEV"))->needs(sim);
     app.add_flag("--stats", o.stats, "print counts and latency at exit");
-    auto* http_option = app.add_option("--http", http, std::string("where the status page listens, over the patch's [http] (default ") +
-                                                           kDefaultHttpListen + "; \"\": off)")
+    const std::string http_help =
+        std::string("where the status page listens, over the patch's [http] (default ") + kDefaultHttpListen + "; \"\": off)";
+    auto* http_option = app.add_option("--http", http, http_help)
         ->type_name("ADDR:PORT")->check(CLI::Validator([](std::string& text) {
             return text.empty() ? std::string() : parse_listen(text).error;
         }, "", "ADDR:PORT"));
