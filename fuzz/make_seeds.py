@@ -61,11 +61,10 @@ SEEDS = {
         "above_24_bits": struct.pack(">Ii", 0x01000005, 0x142) + b"\x12\x01",
         "payload_990": struct.pack(">Ii", 9, 0x7E) + b"\x5a" * 990,
     },
-    # Loopback flag, method, path, Host ("-": none), the line's name, then the gateway's state.
+    # A loopback flag, method, path, Host ("-": none), then the gateway's state.
     "http_routes": {
-        "metrics": b"\x01GET\n/metrics\n127.0.0.1:9011\n/dev/ttyUSB0\n" + bytes(range(7, 200, 3)),
-        "status": b"\x01HEAD\n/status.json\n[::1]:9011\n/dev/\"q\"\\\x01\n" + bytes(range(200, 0, -2)),
-        "refused": b"\x01POST\n/\nexample.org\n-\n",
+        "metrics": b"\x01GET\n/metrics\n127.0.0.1:9011\n" + bytes(range(7, 200, 3)),
+        "status": b"\x01HEAD\n/status.json\n[::1]:9011\n" + bytes(range(200, 0, -2)),
     },
 }
 

@@ -5,6 +5,7 @@ Runs inside with_olad.sh, which gives it a private olad and a network
 namespace of its own. Usage: gateway_test.py BUILD_DIR
 """
 import base64
+import contextlib
 import fcntl
 import http.client
 import io
@@ -13,7 +14,6 @@ import os
 import re
 import resource
 import select
-import statistics
 import shutil
 import signal
 import socket
@@ -24,7 +24,6 @@ import tempfile
 import threading
 import time
 import urllib.parse
-import urllib.request
 
 from PIL import Image
 
@@ -488,155 +487,98 @@ def test_group_look_and_refresh():
 
 
 class Browser:
-    """Debian's chromium, headless, driven over --remote-debugging-pipe: the page is loaded once and
-    never again, its screenshots and the swatches' places asked for as it runs."""
+    """Debian's chromium, headless, driven over --remote-debugging-pipe (commands in on fd 3, answers out
+    on fd 4): the page is loaded once, then asked for screenshots and its swatches' places as it runs."""
 
     def __init__(self, url):
         to_chrome, self.out = os.pipe()
         self.inp, from_chrome = os.pipe()
-        profile = tempfile.mkdtemp(dir=WORK)
+        high = [fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10) for fd in (to_chrome, from_chrome)]  # clear of 3 and 4
         self.proc = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
-             "--force-device-scale-factor=1", "--force-color-profile=srgb", "--window-size=1100,760",
-             "--user-data-dir=" + profile, "--remote-debugging-pipe", url],
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(WORK, "chromium.log"), "w"),
-            pass_fds=(3, 4), preexec_fn=lambda: self.pipe_ends(to_chrome, from_chrome))
+             "--force-device-scale-factor=1", "--force-color-profile=srgb", "--window-size=1100,620",
+             "--user-data-dir=" + tempfile.mkdtemp(dir=WORK), "--remote-debugging-pipe"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(3, 4),
+            preexec_fn=lambda: (os.dup2(high[0], 3), os.dup2(high[1], 4)))
         children.append(self.proc)
-        os.close(to_chrome), os.close(from_chrome)
+        [os.close(fd) for fd in [to_chrome, from_chrome] + high]
         self.buffer, self.id, self.session = b"", 0, None
-        for _ in range(100):
-            page = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
-            if page:
-                break
-            time.sleep(0.1)
-        page = page[0]
-        self.session = self.call("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
-
-    @staticmethod
-    def pipe_ends(reads, writes):
-        """In the child: chromium reads commands on 3 and writes answers on 4; moved up first, since
-        either end may be 3 or 4 already."""
-        reads, writes = fcntl.fcntl(reads, fcntl.F_DUPFD, 10), fcntl.fcntl(writes, fcntl.F_DUPFD, 10)
-        os.dup2(reads, 3), os.dup2(writes, 4)
+        page = self.call("Target.createTarget", url=url)["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=page, flatten=True)["sessionId"]
 
     def call(self, method, **params):
         self.id += 1
-        message = {"id": self.id, "method": method, "params": params}
-        if self.session:
-            message["sessionId"] = self.session
-        os.write(self.out, json.dumps(message).encode() + b"\0")
+        os.write(self.out, json.dumps({"id": self.id, "method": method, "params": params, "sessionId": self.session}
+                                      if self.session else {"id": self.id, "method": method, "params": params}).encode() + b"\0")
         end = time.monotonic() + 20
         while True:
             while b"\0" in self.buffer:
                 text, self.buffer = self.buffer.split(b"\0", 1)
-                answer = json.loads(text)
-                if answer.get("id") == self.id:
-                    return answer["result"]
+                if json.loads(text).get("id") == self.id:
+                    return json.loads(text)["result"]
             if not select.select([self.inp], [], [], max(0, end - time.monotonic()))[0]:
                 raise TimeoutError(method)
             self.buffer += os.read(self.inp, 1 << 20)
 
     def swatches(self):
-        """Per fixture on the page, the pixels at the middle of each swatch part: the look on the bus,
-        (R,G,B) then (W,W,W), then the waiting look's, if any."""
+        """The pixel in the middle of each swatch part, in order: per fixture, (R,G,B) and (W,W,W) of its look."""
         where = self.call("Runtime.evaluate", returnByValue=True, expression="""[...document.querySelectorAll(
-            '.fixture')].map(f => [...f.querySelectorAll('.rgb, .white')].map(e => {
-            const r = e.getBoundingClientRect(); return [Math.round(r.x + r.width / 2), Math.round(r.y + r.height / 2)]; }))""")
+            '.rgb, .white')].map(e => { const r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })""")
         self.png = base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
         image = Image.open(io.BytesIO(self.png)).convert("RGB")
-        return [image.getpixel(tuple(p)) for spots in where["result"].get("value", []) for p in spots]
-
-    def close(self):
-        os.close(self.out), os.close(self.inp)
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
+        return [image.getpixel((int(x), int(y))) for x, y in where["result"].get("value", [])]
 
 
-def pixels(*looks):
-    """What a swatch of each look ("RRGGBBWW") shows: its red, green and blue, then its white as a grey."""
-    out = []
-    for look in looks:
-        v = bytes.fromhex(look[:8])
-        out += [tuple(v[:3]), (v[3],) * 3]
-    return out
-
-
-def page_shows(browser, wanted, timeout):
-    """Waits until the page's swatches are `wanted`; the seconds it took, or None with what it showed."""
+def page_shows(browser, looks, timeout):
+    """Waits until the swatches show `looks` ("RRGGBBWW"); the seconds it took (None: not) and what they showed."""
+    wanted = [p for look in looks for p in (tuple(bytes.fromhex(look[:6])), (int(look[6:8], 16),) * 3)]
     start = time.monotonic()
     while True:
         seen = browser.swatches()
-        if seen == wanted:
-            return time.monotonic() - start, seen
-        if time.monotonic() - start > timeout:
-            return None, seen
+        if seen == wanted or time.monotonic() - start > timeout:
+            return (time.monotonic() - start if seen == wanted else None), seen
         time.sleep(0.1)
 
 
-class Prometheus:
-    """Debian's prometheus, scraping tivgate every second, on loopback inside this network namespace."""
+def prometheus():
+    """Debian's prometheus scraping tivgate every second, on loopback inside this network namespace."""
+    folder = tempfile.mkdtemp(dir=WORK)
+    open(folder + "/prometheus.yml", "w").write("global: {scrape_interval: 1s}\nscrape_configs: [{job_name: tivgate, "
+                                                "static_configs: [{targets: ['127.0.0.1:9011']}]}]\n")
+    children.append(subprocess.Popen(["prometheus", "--config.file=" + folder + "/prometheus.yml", "--storage.tsdb.path="
+                                      + folder, "--web.listen-address=127.0.0.1:9090"], stderr=subprocess.DEVNULL))
 
-    def __init__(self):
-        folder = tempfile.mkdtemp(dir=WORK)
-        with open(os.path.join(folder, "prometheus.yml"), "w") as f:
-            f.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: tivgate\n"
-                    "    static_configs:\n      - targets: ['127.0.0.1:9011']\n")
-        self.proc = subprocess.Popen(["prometheus", "--config.file=" + folder + "/prometheus.yml",
-                                      "--storage.tsdb.path=" + folder + "/data", "--web.listen-address=127.0.0.1:9090"],
-                                     stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "log"), "w"))
-        children.append(self.proc)
-        self.direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
-    def value(self, query, ok=lambda v: v is not None, timeout=30):
-        """The query's value once ok(value) holds (bounded); the last value otherwise."""
-        end, v = time.monotonic() + timeout, None
-        while time.monotonic() < end:
-            try:
-                url = "http://127.0.0.1:9090/api/v1/query?" + urllib.parse.urlencode({"query": query})
-                result = json.load(self.direct.open(url, timeout=5))["data"]["result"]
-                v = float(result[0]["value"][1]) if result else None
-            except OSError:
-                pass  # not listening yet
-            if ok(v):
-                break
-            time.sleep(0.2)
-        return v
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=20)
+def query(expression, ok=lambda v: v is not None, timeout=30):
+    """The value Prometheus gives once ok(value) holds (bounded), else the last one."""
+    end, v = time.monotonic() + timeout, None
+    while time.monotonic() < end and not ok(v):
+        time.sleep(0.2)
+        with contextlib.suppress(OSError):  # not listening yet
+            c = http.client.HTTPConnection("127.0.0.1", 9090, timeout=5)
+            c.request("GET", "/api/v1/query?" + urllib.parse.urlencode({"query": expression}))
+            result = json.load(c.getresponse())["data"]["result"]
+            v = float(result[0]["value"][1]) if result else None
+    return v
 
 
 def http_get(method, path, host="127.0.0.1:9011"):
     c = http.client.HTTPConnection("127.0.0.1", 9011, timeout=5)
     c.request(method, path, headers={"Host": host})
     r = c.getresponse()
-    body = r.read()
-    c.close()
-    return r.status, r.getheader("Content-Type"), body
+    return r.status, r.getheader("Content-Type"), r.read()
 
 
 def raw(request):
     """Sends raw bytes as one client; the status line that came back, or how the connection ended."""
     with socket.create_connection(("127.0.0.1", 9011), timeout=3) as s:
-        try:
+        with contextlib.suppress(OSError):  # closed before it took all: what it answered still tells why
             s.sendall(request)
-        except OSError:
-            pass  # closed before it took everything: what it answered still tells why
         try:
             return (s.recv(200).split(b"\r\n")[0] or b"closed").decode(errors="replace")
         except OSError as e:
             return type(e).__name__
-
-
-def closed_by_server(s):
-    try:
-        return s.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
-    except (BlockingIOError, TimeoutError):  # nothing to read yet: open
-        return False
-    except OSError:
-        return True
 
 
 BAD_REQUESTS = [b"GARBAGE\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b"\x00\xff\x16\x03\x01 / HTTP/1.1\r\n\r\n",
@@ -646,111 +588,70 @@ BAD_REQUESTS = [b"GARBAGE\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b
                 b"GET /\r\n"]  # HTTP/0.9
 
 
-def colours(k, fixtures=4):
+def colours(k):
+    """Four looks "RRGGBBWW", one per fixture, the two members of group 2 never alike."""
     return ["%02X%02X%02X%02X" % ((40 * k + 50 * i) % 256, (90 + 30 * k * i) % 256, (200 - 20 * i - k) % 256,
-                                  (70 * k + 40 * i) % 256) for i in range(fixtures)]
+                                  (70 * k + 40 * i) % 256) for i in range(4)]
 
 
 def frame_of(looks):
-    """DMX for the page's patch: device, group fixture (fade 9), two members of group 2."""
-    v = [bytes.fromhex(x) for x in looks]
-    return list(v[0]) + list(v[1]) + [9] + list(v[2]) + list(v[3])
+    """DMX for PAGE: a device, a group fixture (fade 9), the two members of a declared group."""
+    v = [list(bytes.fromhex(x)) for x in looks]
+    return v[0] + v[1] + [9] + v[2] + v[3]
 
 
 PAGE = patch_of(9, (0x010001, 1, "rgbw"), (5, 5, "rgbw-fade"), (0x010002, 10, "rgbw"), (0x010003, 14, "rgbw"),
                 head="[bus]\nrefresh = 0\n[[group]]\naddress = 2\nmembers = [0x010002, 0x010003]\n")
-PAGE_ADDRESSES = [0x010001, 5, 0x010002, 0x010003]
 
 
 def test_status_page_and_metrics():
-    prometheus = Prometheus()
+    prometheus()
     sim = Sim(["0x010001", "0x010004:5", "0x010002:2", "0x010003:2"])
     gate = Gate(PAGE, sim)
     gate.wait_log("connected to olad")
-    a, b, c = colours(1), colours(2), colours(3)
+    a, b, c, d = colours(1), colours(2), colours(3), colours(4)
     send(9, frame_of(a))
     browser = Browser("http://127.0.0.1:9011/")
-    _, seen_a = page_shows(browser, pixels(*a), 10)
+    took_a, seen_a = page_shows(browser, a, 10)
     send(9, frame_of(b))
-    took_b, seen_b = page_shows(browser, pixels(*b), 3)
-    with open(os.path.join(BUILD, "gateway-status.png"), "wb") as f:
-        f.write(browser.png)  # docs/gateway.md's picture
-    check("the page shows the new colours %s s after a DMX change, without a reload (at most 3)" % (
-        took_b and "%.2f" % took_b), took_b is not None, seen_b)
-    metrics = http_get("GET", "/metrics")[2]
-    lint = subprocess.run(["promtool", "check", "metrics"], input=metrics, capture_output=True)
+    took, seen_b = page_shows(browser, b, 3)
+    open(os.path.join(BUILD, "gateway-status.png"), "wb").write(browser.png)  # docs/gateway.md's picture
+    check("the page shows a DMX change without a reload, %s s later (at most 3)" % (took and round(took, 2)), took is not None, seen_b)
+    lint = subprocess.run(["promtool", "check", "metrics"], input=http_get("GET", "/metrics")[2], capture_output=True)
     check("promtool check metrics finds nothing to say", lint.returncode == 0 and not lint.stdout + lint.stderr, lint)
-    answers = [(m, p, h, http_get(m, p, h)[:2]) for m, p, h in [
-        ("GET", "/", "localhost:9011"), ("HEAD", "/status.json", "127.0.0.1"), ("POST", "/", "127.0.0.1:9011"),
-        ("DELETE", "/metrics", "127.0.0.1:9011"), ("GET", "/nothing", "[::1]:9011"), ("GET", "/", "evil.example:9011")]]
-    check("GET and HEAD of /, /status.json; 405 for other methods, 404 for other paths, 403 for a foreign Host",
-          [x[3][0] for x in answers] == [200, 200, 405, 405, 404, 403] and answers[0][3][1].startswith("text/html")
-          and answers[1][3][1] == "application/json", answers)
+    answers = [http_get(*r)[:2] for r in [("GET", "/", "localhost"), ("HEAD", "/status.json"), ("POST", "/"),
+                                          ("GET", "/nothing", "[::1]:9011"), ("GET", "/", "evil.example:9011")]]
+    check("GET, HEAD 200; POST 405; another path 404; a foreign Host 403", [a[0] for a in answers] == [200, 200, 405, 404, 403]
+          and answers[0][1] == "text/html; charset=utf-8" and answers[1][1] == "application/json", answers)
 
-    # Bad input, then a thousand connections that never finish a request while DMX keeps changing.
-    bad = [raw(r) for r in BAD_REQUESTS]
-    print("note: answers to bad requests: %s" % bad, flush=True)
-    quiet = stream_marked(4)
+    # Bad input, then a thousand connections that never finish a request while DMX changes.
+    print("note: answers to bad requests: %s" % [raw(r) for r in BAD_REQUESTS], flush=True)
     resource.setrlimit(resource.RLIMIT_NOFILE, (4096, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
-    hanging, refused = [], 0
-    for _ in range(1000):
-        try:
-            s = socket.create_connection(("127.0.0.1", 9011), timeout=2)
-            s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")
-            hanging.append(s)
-        except OSError:
-            refused += 1
-    flood = stream_marked(4, first=10)
-    ended = sum(map(closed_by_server, hanging))
-    for s in hanging:
-        s.close()
-    after = http_get("GET", "/metrics")[0]
-    check("after bad requests and 1000 hanging connections (%d refused, %d closed by tivgate, %d held) tivgate runs "
-          "and serves again" % (refused, ended, len(hanging) - ended),
-          gate.proc.poll() is None and after == 200, (gate.proc.poll(), after))
-    check("Prometheus scrapes tivgate: tivgate_line_up is 1", prometheus.value("tivgate_line_up", lambda v: v == 1) == 1)
-    losses = prometheus.value("tivgate_line_losses_total")
+    hanging = [socket.create_connection(("127.0.0.1", 9011), timeout=5) for _ in range(1000)]
+    [s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n") for s in hanging]
+    send(9, frame_of(d))
+    time.sleep(1)
+    [s.close() for s in hanging]
+    check("after the bad requests and 1000 hanging connections tivgate runs and serves again",
+          gate.proc.poll() is None and http_get("GET", "/metrics")[0] == 200)
+    up, losses = query("tivgate_line_up", lambda v: v == 1), query("tivgate_line_losses_total")
 
     bus = sim.finish()  # the line goes away
     gate.wait_log("bus lost")
     send(9, frame_of(c))
-    last = [looks(bus, x)[-1] for x in PAGE_ADDRESSES]
-    _, seen_lost = page_shows(browser, [p for i in range(4) for p in pixels(last[i], c[i])], 3)
-    browser.close()
-    down = prometheus.value("tivgate_line_up", lambda v: v == 0)
-    lost = prometheus.value("tivgate_line_losses_total", lambda v: v is not None and v > (losses or 0))
-    sent = prometheus.value("tivgate_looks_sent_total")
-    prometheus.stop()
+    took_lost, seen_lost = page_shows(browser, [x for pair in zip(d, c) for x in pair], 3)
+    down = query("tivgate_line_up", lambda v: v == 0)
+    lost = query("tivgate_line_losses_total", lambda v: v is not None and v > (losses or 0))
+    sent = query("tivgate_looks_sent_total")
     status, _, stats = gate.stop()
-    check("the page showed each fixture's look as the bus has it: the first, the second, and with the line lost "
-          "the last look beside the one waiting",
-          seen_a == pixels(*[looks(bus, x)[0] for x in PAGE_ADDRESSES]) and seen_b == pixels(*[looks(bus, x)[1] for x in PAGE_ADDRESSES])
-          and seen_lost == [p for i in range(4) for p in pixels(last[i], c[i])], (seen_a, seen_b, seen_lost, bus["devices"]))
-    check("the bus took exactly the looks DMX gave, none more for the bad input",
-          [looks(bus, x) for x in PAGE_ADDRESSES] == [[a[0], b[0]] + quiet[1] + flood[1]] +
-          [[a[i] + "/09" if i == 1 else a[i], b[i] + "/09" if i == 1 else b[i]] for i in (1, 2, 3)],
-          [looks(bus, x) for x in PAGE_ADDRESSES])
-    # The bus's times count from its first frame, ours from another origin: only differences mean anything.
-    firsts = [f["time_ns"] / 1e9 for f in light_frames(bus, 0x010001) if f["payload"][:2] == "12"][2:]
-    delays = [f - t for f, t in zip(firsts, quiet[0] + flood[0])]
-    slower = statistics.median(delays[4:]) - statistics.median(delays[:4])
-    check("DMX-to-bus delay with 1000 hanging connections within 20 ms of the quiet one (median %+.1f ms)" %
-          (1000 * slower), len(delays) == 8 and slower < 0.02, delays)
-    check("Prometheus: tivgate_line_up 0 and tivgate_line_losses_total up (%s -> %s) after the line went away; "
-          "tivgate_looks_sent_total %s as --stats says" % (losses, lost, sent),
-          down == 0 and lost > losses and status == 0 and stats.get("looks sent") == "%d" % sent, stats)
-
-
-def stream_marked(n, first=0):
-    """n changes of device 0x010001 alone, 0.2 s apart: when each was handed over, and its looks."""
-    times, sent = [], []
-    for k in range(first, first + n):
-        look = "%02X0000%02X" % ((k * 20 + 5) % 256, k)
-        send(9, frame_of([look] + colours(2)[1:]))
-        times.append(time.monotonic())
-        sent.append(look)
-        time.sleep(0.2)
-    return times, sent
+    on_bus = [looks(bus, x) for x in (0x010001, 5, 0x010002, 0x010003)]
+    check("the bus took the looks DMX gave and no other: a, b, then d during the flood",
+          took_bus := on_bus == [[x[i] + ("/09" if i == 1 else "") for x in (a, b, d)] for i in range(4)], on_bus)
+    check("the page showed each fixture's look as the bus had it: a, b, and with the line lost d beside c waiting",
+          took_bus and took_a is not None and took_lost is not None, (seen_a, seen_lost))
+    check("Prometheus: tivgate_line_up %s then %s, tivgate_line_losses_total %s then %s, tivgate_looks_sent_total %s "
+          "as --stats says" % (up, down, losses, lost, sent),
+          (up, down) == (1, 0) and lost > losses and status == 0 and stats.get("looks sent") == "%d" % sent, stats)
 
 
 def main():
@@ -763,9 +664,8 @@ def main():
             check(test.__name__ + " ran to the end", False, repr(e))
         feeder.close()
         for p in children:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
+            p.terminate()
+            p.wait(timeout=20)
         children.clear()
     shutil.rmtree(WORK, ignore_errors=True)
     failed = results.count(False)

@@ -305,11 +305,9 @@ echo "$out" | grep '✗' | sed 's/^/  /' >"$work/exposed.txt" || true
 
 # The status page's metrics from inside the sandbox, where a browser or Prometheus on the host would ask.
 st=0; guest 30 'curl -sS --max-time 10 http://127.0.0.1:9011/metrics' || st=$?
-if [ "$st" -eq 0 ] && grep -qx 'tivgate_line_up 1' <<<"$out" && grep -qx 'tivgate_olad_connected 1' <<<"$out"; then
-  pass "curl http://127.0.0.1:9011/metrics under the hardened unit: line up, olad connected, $(grep -c '^tivgate_' <<<"$out") samples"
-else
+[ "$st" -eq 0 ] && grep -qx 'tivgate_line_up 1' <<<"$out" && grep -qx 'tivgate_olad_connected 1' <<<"$out" &&
+  pass "curl http://127.0.0.1:9011/metrics under the hardened unit: line up, olad connected" ||
   fail "curl http://127.0.0.1:9011/metrics (status $st): $(head -c 600 <<<"$out")"
-fi
 
 # From here on DMX flows as from a console: the feeder repeats the current frame at 10 Hz.
 guest 20 "dmx $frame; systemd-run --unit=tivtest-dmx --quiet sh -c 'while sleep 0.1; do cat /run/tivtest-dmx; done | ola_streaming_client -u 1'" || true
