@@ -10,9 +10,16 @@
 // wire time of the frames sent (10 bits a byte) is added to each time that
 // spans them, as a real line would take it before each frame's pause. tivgate
 // runs as its own process with --device on the bus's pty. Needs olad on
-// 127.0.0.1:9010 (tests/gateway/with_olad.sh provides one).
+// 127.0.0.1:9010 (tests/gateway/with_olad.sh provides one). The status
+// page's share: the latency with the page polled and a scrape every second,
+// and with a thousand connections that never finish a request, beside the
+// same run without them, and the wake-ups of an idle server.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +53,10 @@ constexpr uint8_t kLight = 0x7E;
 // tivgate as a child process, stopped with SIGTERM (bounded) when done.
 class Gateway {
 public:
-    Gateway(const std::string& binary, const std::string& device, const std::string& patch, int baud = 9600) {
+    Gateway(const std::string& binary, const std::string& device, const std::string& patch, int baud = 9600,
+            const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {binary, "--device", device, "--patch", patch, "--baud", std::to_string(baud)};
+        args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -124,14 +133,88 @@ std::optional<std::pair<Nanos, Nanos>> frames_between(tivsim::SimBus& bus, size_
     return std::make_pair(times[from], times[n - 1]);
 }
 
-// Latency of a group fixture: `samples` changes, one at a time.
+// ---- Clients of the status page, on 127.0.0.1:9011
+
+int connect_page() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(9011);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, (const sockaddr*)&a, sizeof a) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+// One GET on a connection of its own; true when answered 200.
+bool get(const char* path) {
+    const int fd = connect_page();
+    if (fd < 0) return false;
+    const std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1:9011\r\nConnection: close\r\n\r\n";
+    std::string answer;
+    char buf[4096];
+    ssize_t n = send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    while (n > 0 && (n = read(fd, buf, sizeof buf)) > 0) answer.append(buf, (size_t)n);
+    close(fd);
+    return answer.rfind("HTTP/1.1 200", 0) == 0;
+}
+
+enum class PageLoad { none, page_and_scrapes, hanging };
+const char* load_name(PageLoad l) {
+    return l == PageLoad::none ? "none" : l == PageLoad::page_and_scrapes ? "page_and_scrapes" : "hanging_1000";
+}
+
+// While it lives: the page's poll of /status.json twice a second and a
+// scrape of /metrics every second, or a thousand connections that sent half
+// a request and nothing more.
+class PageClients {
+public:
+    explicit PageClients(PageLoad load) {
+        if (load == PageLoad::page_and_scrapes) poller_ = std::thread([this] { poll(); });
+        if (load != PageLoad::hanging) return;
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+        setrlimit(RLIMIT_NOFILE, &files);
+        for (int i = 0; i < 1000; i++) {
+            const int fd = connect_page();
+            if (fd < 0) continue;
+            send(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n", 34, MSG_NOSIGNAL);
+            hanging_.push_back(fd);
+        }
+    }
+    ~PageClients() {
+        stop_ = true;
+        if (poller_.joinable()) poller_.join();
+        for (int fd : hanging_) close(fd);
+    }
+    int failed() const { return failed_; }
+
+private:
+    void poll() {
+        const auto start = std::chrono::steady_clock::now();
+        for (int k = 0; !stop_; k++) {
+            failed_ += !get("/status.json");
+            if (k % 2 == 0) failed_ += !get("/metrics");
+            std::this_thread::sleep_until(start + 500ms * (k + 1));
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::atomic<int> failed_{0};
+    std::thread poller_;
+    std::vector<int> hanging_;
+};
+
+// Latency of a group fixture: `samples` changes, one at a time, with the
+// status page's clients of `load` at work.
 std::optional<tivbench::Summary> group_latency(const std::string& gate, ola::client::StreamingClient& client,
-                                               int samples) {
+                                               int samples, PageLoad load = PageLoad::none) {
     tivsim::SimBus bus;
     bus.devices().add_device(0x010001, 9);
     const PatchFile patch({9});
     Gateway g(gate, bus.slave_path(), patch.path());
     if (!g.started()) return std::nullopt;
+    std::optional<PageClients> clients;
     // Until tivgate has registered, frames go nowhere: repeat the first change.
     bool up = false;
     for (int i = 0; i < 100 && !up; i++) {
@@ -139,6 +222,7 @@ std::optional<tivbench::Summary> group_latency(const std::string& gate, ola::cli
         up = bus.wait_frames(1, 100ms);
     }
     if (!up || !bus.wait_idle(200ms, 5s)) return std::nullopt;
+    clients.emplace(load);
     std::vector<double> ms;
     for (int i = 0; i < samples; i++) {
         const size_t before = light_frames(bus.log());
@@ -148,6 +232,7 @@ std::optional<tivbench::Summary> group_latency(const std::string& gate, ola::cli
         ms.push_back(std::chrono::duration<double, std::milli>(t->first - sent).count());
         std::this_thread::sleep_for(10ms);
     }
+    if (clients->failed()) std::fprintf(stderr, "bench_gateway: %d requests to the page failed\n", clients->failed());
     return tivbench::summarize(ms);
 }
 
@@ -344,22 +429,24 @@ struct Cost {
     double cpu_s_per_hour = 0;
 };
 
-Cost measure(pid_t pid, Nanos span) {
-    const tivbench::ProcessUsage before = tivbench::process_usage(pid);
+Cost measure(pid_t pid, Nanos span, const char* thread = nullptr) {
+    const tivbench::ProcessUsage before = tivbench::process_usage(pid, thread);
     std::this_thread::sleep_for(span);
-    const tivbench::ProcessUsage after = tivbench::process_usage(pid);
+    const tivbench::ProcessUsage after = tivbench::process_usage(pid, thread);
     const double s = std::chrono::duration<double>(span).count();
     return {(double)(after.switches - before.switches) / s, (double)(after.cpu_ns - before.cpu_ns) / 1e9 / s * 3600};
 }
 
 // 16 devices, refresh off, no watchdog: one scene, then 10 s of nothing,
-// measured once the source's silence has been told.
-std::optional<Cost> idle_cost(const std::string& gate, ola::client::StreamingClient& client) {
+// measured once the source's silence has been told. `http` is --http's
+// argument ("": no server); `thread` names the threads measured (all: null).
+std::optional<Cost> idle_cost(const std::string& gate, ola::client::StreamingClient& client,
+                              const std::string& http = "127.0.0.1:9011", const char* thread = nullptr) {
     tivsim::SimBus bus;
     std::vector<uint32_t> addresses;
     for (size_t i = 0; i < 16; i++) addresses.push_back(0x010001 + (uint32_t)i), bus.devices().add_device(addresses.back(), 0);
     const PatchFile patch(addresses);
-    Gateway g(gate, bus.slave_path(), patch.path());
+    Gateway g(gate, bus.slave_path(), patch.path(), 9600, {"--http", http});
     if (!g.started()) return std::nullopt;
     bool up = false;
     for (int i = 0; i < 100 && !up; i++) {
@@ -368,7 +455,7 @@ std::optional<Cost> idle_cost(const std::string& gate, ola::client::StreamingCli
     }
     if (!up || !bus.wait_idle(500ms, 10s)) return std::nullopt;
     std::this_thread::sleep_for(4s);  // past the loss time, 3 s
-    return measure(g.pid(), 10s);
+    return measure(g.pid(), 10s, thread);
 }
 
 // 128 fixtures on one universe, every one changing in every frame, at 44 Hz
@@ -411,22 +498,47 @@ void write_cost(tivbench::JsonWriter& j, const char* name, const std::optional<C
     j.value("wakeups_per_s", c->wakeups_per_s).value("cpu_s_per_hour", c->cpu_s_per_hour);
     j.end_object();
 }
+// The status page's share: the server's idle wake-ups beside tivgate's
+// without a server, and the latency with each load beside none.
+bool page_share(tivbench::JsonWriter& j, const std::string& gate, ola::client::StreamingClient& client, int samples) {
+    const auto with = idle_cost(gate, client), without = idle_cost(gate, client, ""),
+               server = idle_cost(gate, client, "127.0.0.1:9011", "MHD-single");
+    write_cost(j, "idle_with_http", with);
+    write_cost(j, "idle_without_http", without);
+    write_cost(j, "idle_http_thread", server);
+    bool ok = with && without && server;
+    j.begin_array("page_latency_ms");
+    for (PageLoad load : {PageLoad::none, PageLoad::page_and_scrapes, PageLoad::hanging}) {
+        const auto latency = group_latency(gate, client, samples, load);
+        if (!latency) {
+            std::fprintf(stderr, "bench_gateway: the latency run with %s did not finish\n", load_name(load));
+            ok = false;
+            continue;
+        }
+        j.begin_object().value("load", std::string(load_name(load)));
+        j.summary("latency_ms", *latency);
+        j.end_object();
+    }
+    j.end_array();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string gate, out;
     int samples = 200, runs = 3;
-    bool cost_only = false;
+    std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         if (k == "--tivgate") gate = argv[i + 1];
         else if (k == "--out") out = argv[i + 1];
         else if (k == "--samples") samples = std::stoi(argv[i + 1]);
         else if (k == "--runs") runs = std::stoi(argv[i + 1]);
-        else if (k == "--only") cost_only = std::string(argv[i + 1]) == "cost";
+        else if (k == "--only") only = argv[i + 1];
     }
     if (gate.empty() || out.empty()) {
-        std::fprintf(stderr, "usage: bench_gateway --tivgate PATH --out FILE [--samples N] [--runs N] [--only cost]\n");
+        std::fprintf(stderr, "usage: bench_gateway --tivgate PATH --out FILE [--samples N] [--runs N] [--only cost|http]\n");
         return 2;
     }
     ola::InitLogging(ola::OLA_LOG_WARN, ola::OLA_LOG_STDERR);
@@ -439,19 +551,24 @@ int main(int argc, char** argv) {
     }
     tivbench::JsonWriter j;
     j.begin_object();
-    const std::optional<Cost> idle = idle_cost(gate, client), stream = stream_cost(gate, client);
-    write_cost(j, "idle", idle);
-    write_cost(j, "stream_44hz_128", stream);
-    if (cost_only) {
+    bool ok = true;
+    if (only != "http") {
+        const std::optional<Cost> idle = idle_cost(gate, client), stream = stream_cost(gate, client);
+        write_cost(j, "idle", idle);
+        write_cost(j, "stream_44hz_128", stream);
+        ok = idle && stream;
+    }
+    if (only.empty() || only == "http") ok = page_share(j, gate, client, samples) && ok;
+    if (!only.empty()) {
         j.end_object();
         client.Stop();
-        return j.save(out) && idle && stream ? 0 : 1;
+        return j.save(out) && ok ? 0 : 1;
     }
     const auto latency = group_latency(gate, client, samples);
     if (!latency) std::fprintf(stderr, "bench_gateway: the group latency run did not finish\n");
     else j.summary("group_latency_ms", *latency);
     j.begin_array("physical");
-    bool ok = latency.has_value();
+    ok = latency.has_value() && ok;
     for (size_t n : {16, 64}) {
         const auto sweep = physical_sweep(gate, client, n, runs);
         if (!sweep) {

@@ -38,13 +38,16 @@ uint64_t process_cpu_ns() {
     return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
-ProcessUsage process_usage(pid_t pid) {
+ProcessUsage process_usage(pid_t pid, const char* thread) {
     ProcessUsage usage;
     const std::string proc = "/proc/" + std::to_string(pid) + "/task/";
     DIR* tasks = opendir(proc.c_str());
     if (!tasks) return usage;
     while (const dirent* t = readdir(tasks)) {
         if (t->d_name[0] == '.') continue;
+        std::string comm;
+        std::getline(std::ifstream(proc + t->d_name + "/comm"), comm);
+        if (thread && comm != thread) continue;
         uint64_t cpu_ns = 0;
         std::ifstream(proc + t->d_name + "/schedstat") >> cpu_ns;
         usage.cpu_ns += cpu_ns;

@@ -25,12 +25,12 @@ ThreadUsage threads_usage(const std::set<pid_t>& tids);
 uint64_t process_cpu_ns();
 
 // Another process: the CPU time and the context switches (voluntary or not)
-// of every thread it runs now.
+// of every thread it runs now, or only of those named `thread` (their comm).
 struct ProcessUsage {
     uint64_t cpu_ns = 0;
     uint64_t switches = 0;
 };
-ProcessUsage process_usage(pid_t pid);
+ProcessUsage process_usage(pid_t pid, const char* thread = nullptr);
 // The system call a thread is blocked in (x86-64 numbers), -1 when running
 // or unknown.
 long thread_blocked_in(pid_t tid);

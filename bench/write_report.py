@@ -104,6 +104,43 @@ def gateway_section(r, gateway):
         r.table(["devices", "frames", "minimum ms", "median ms", "max ms", "median / minimum",
                  "first frame ms"], rows)
     groups_section(r, gateway.get("groups", []))
+    page_section(r, gateway)
+
+
+PAGE_LOADS = {
+    "none": "nothing else",
+    "page_and_scrapes": "the status page polled twice a second and a scrape of /metrics every second",
+    "hanging_1000": "1000 connections that sent half a request and stopped (it keeps what its limits allow, "
+                    "the rest it closes at once)",
+}
+
+
+def page_section(r, gateway):
+    runs = gateway.get("page_latency_ms")
+    if not runs:
+        return
+    r.add("### The status page and metrics")
+    r.add()
+    r.add("DMX change to the first frame of a group look, %d changes one at a time per run, each run with a "
+          "tivgate of its own, while the HTTP server has:" % runs[0]["latency_ms"]["count"])
+    r.add()
+    base = next((x["latency_ms"] for x in runs if x["load"] == "none"), None)
+    rows = []
+    for x in runs:
+        lat = x["latency_ms"]
+        rows.append([PAGE_LOADS.get(x["load"], x["load"]), ms(lat["median"]), ms(lat["p99"]), ms(lat["max"]),
+                     "" if x["load"] == "none" or not base else "%+.3f ms" % (lat["median"] - base["median"])])
+    r.table(["clients of the server", "median ms", "p99 ms", "max ms", "median against none"], rows)
+    costs = [(k, gateway.get(k)) for k in ("idle_with_http", "idle_without_http", "idle_http_thread")]
+    if all(c for _, c in costs):
+        names = {"idle_with_http": "tivgate, server on 127.0.0.1:9011, nobody connected",
+                 "idle_without_http": "tivgate with `--http \"\"` (no server)",
+                 "idle_http_thread": "the server's thread alone"}
+        r.add("Idle, a static scene after the source's silence, 10 s each, measured from outside "
+              "(context switches of the threads):")
+        r.add()
+        r.table(["", "wake-ups per second", "CPU s per hour"],
+                [[names[k], "%.2f" % c["wakeups_per_s"], "%.3f" % c["cpu_s_per_hour"]] for k, c in costs])
 
 
 GROUP_GOALS = {"uniform_115200": 20.0, "uniform_9600": 160.0, "fade": 35.0, "different": 1.02, "first": 1.0}

@@ -2,7 +2,7 @@
 """Writes the seed corpus of each fuzz target into fuzz/corpus/<target>/.
 Seeds are small and cover the shapes the targets must know: accepted and
 refused image files, the worked frames and each kind of malformed frame,
-and encoder inputs with and without stuffing."""
+encoder inputs with and without stuffing, and requests to tivgate's server."""
 import os
 import struct
 
@@ -71,6 +71,11 @@ SEEDS = {
         "unknown": b"blink 0x010001",
         "seconds_out_of_range": b"identify 5 3601",
         "bytes": b"identify \xff\x00\x1b[2J",
+    },
+    # A loopback flag, method, path, Host ("-": none), then the gateway's state.
+    "http_routes": {
+        "metrics": b"\x01GET\n/metrics\n127.0.0.1:9011\n" + bytes(range(7, 200, 3)),
+        "status": b"\x01HEAD\n/status.json\n[::1]:9011\n" + bytes(range(200, 0, -2)),
     },
 }
 

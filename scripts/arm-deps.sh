@@ -2,8 +2,8 @@
 # What an ARM build and its guest need, from the archive's packages of that
 # architecture alone, into /opt/tivlink-arm/ARCH (or DIR):
 #   root/    the libraries and headers the cross build links against
-#            (CLI11, googletest, toml++, protobuf, libola-dev, libsystemd-dev and
-#            what they depend on), unpacked; its var/lib/dpkg records each
+#            (CLI11, googletest, toml++, protobuf, libola-dev, libsystemd-dev,
+#            libmicrohttpd-dev and what they depend on), unpacked; its var/lib/dpkg records each
 #            package's files at their paths here, so that dpkg-shlibdeps
 #            names the packages they come from (scripts/build-debs.sh)
 #   vmlinuz  Debian's kernel for the guest (arm64; armhf: armmp-lpae)
@@ -27,7 +27,7 @@ if [ "$(cat "$dir/versions" 2>/dev/null)" = "$stamp" ]; then
 fi
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 root=$dir/root
-packages=libcli11-dev,libgtest-dev,libgmock-dev,libtomlplusplus-dev,libprotobuf-dev,libola-dev,libsystemd-dev,busybox-static,$kernel_meta
+packages=libcli11-dev,libgtest-dev,libgmock-dev,libtomlplusplus-dev,libprotobuf-dev,libola-dev,libsystemd-dev,libmicrohttpd-dev,busybox-static,$kernel_meta
 
 echo "arm-deps: unpacking the $arch packages into $dir"
 rm -rf --one-file-system "$dir"

@@ -16,7 +16,8 @@ if [ "${1:-}" != demo ]; then
     clang llvm valgrind
     qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/uart: a guest with real serial drivers
     mmdebstrap e2fsprogs socat  # tests/system: a Debian guest with systemd, built and driven from here
-    ola libola-dev libtomlplusplus-dev libsystemd-dev iproute2  # tivgate and its tests
+    ola libola-dev libtomlplusplus-dev libsystemd-dev libmicrohttpd-dev iproute2  # tivgate and its tests,
+    chromium python3-pil prometheus  # its status page and metrics, seen by a real browser and scraper
     scdoc lintian bash-completion man-db  # manual pages and the Debian packages
     python3-venv python3-pip python3-setuptools python3-wheel  # the binding's wheel in a venv
     g++-aarch64-linux-gnu g++-arm-linux-gnueabihf  # tests/arm: cross builds,
@@ -40,6 +41,11 @@ if [ ${#missing[@]} -ne 0 ]; then
     if [ $try -eq 3 ]; then echo "apt-get update failed 3 times; installing from the indexes at hand"; else sleep 10; fi
   done
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # The gateway test runs a Prometheus of its own, in a network namespace;
+  # the package's service, which it starts on every address, is not wanted.
+  if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now prometheus >/dev/null 2>&1 || true
+  fi
 fi
 
 # Other architectures' packages live in roots of their own, not beside the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Reliability runs: every test under AddressSanitizer with
 # UndefinedBehaviorSanitizer and under ThreadSanitizer, bounded libFuzzer runs
-# of the four fuzz targets, and the connection and download cycles under
+# of the fuzz targets, and the connection and download cycles under
 # valgrind. A sanitizer or valgrind report, a fuzz finding or a failed test
 # fails the run. Prints one summary line per stage.
 #
@@ -81,8 +81,9 @@ fuzz_stage() {
   build_s=$(seconds_since "$start")
   # The targets run side by side; new inputs go to a scratch folder, so the
   # seed corpus in the tree stays as it is.
-  local target pids=()
-  for target in e2_loader frame_decoder frame_roundtrip control_command; do
+  local target pids=() targets=(e2_loader frame_decoder frame_roundtrip control_command)
+  [ -x build/fuzz/fuzz_http_routes ] && targets+=(http_routes)  # where tivgate is built
+  for target in "${targets[@]}"; do
     local work=build/fuzz/run/$target
     rm -rf "$work" && mkdir -p "$work/corpus" "$work/findings"
     local inputs=("$work/corpus" "fuzz/corpus/$target")
@@ -93,7 +94,7 @@ fuzz_stage() {
     pids+=($!)
   done
   local i=0
-  for target in e2_loader frame_decoder frame_roundtrip control_command; do
+  for target in "${targets[@]}"; do
     local work=build/fuzz/run/$target status=0
     wait "${pids[$i]}" || status=$?
     i=$((i + 1))

@@ -4,10 +4,17 @@
 Runs inside with_olad.sh, which gives it a private olad and a network
 namespace of its own. Usage: gateway_test.py BUILD_DIR
 """
+import base64
+import contextlib
+import fcntl
 import grp
+import http.client
+import io
 import json
 import os
 import re
+import resource
+import select
 import shutil
 import signal
 import socket
@@ -18,6 +25,9 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+
+from PIL import Image
 
 BUILD = sys.argv[1]
 TIVGATE = os.path.join(BUILD, "tools/tivgate/tivgate")
@@ -29,6 +39,7 @@ LOOK = 90e-3  # a look to a device: three frames, 30 ms after each
 LIGHT = 0x7E
 
 results = []
+children = []  # processes a scenario started, ended after it whatever became of it
 
 
 def check(name, ok, detail=""):
@@ -46,6 +57,7 @@ class Sim:
         for d in devices:
             args += ["--device", d]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        children.append(self.proc)
         line = self.proc.stdout.readline().strip()
         self.path = line.split("=", 1)[1]
         self.lines = []
@@ -85,6 +97,7 @@ class Gate:
         device = device if isinstance(device, str) else device.path
         self.proc = subprocess.Popen([*prefix, TIVGATE, "--device", device, "--patch", self.patch, "--stats", *args],
                                      stdout=subprocess.PIPE, stderr=self.err, text=True, env={**os.environ, **(env or {})})
+        children.append(self.proc)
 
     def write_patch(self, text):
         with open(self.patch, "w") as f:
@@ -681,11 +694,12 @@ def test_overrides_on_a_running_gateway():
           and until(lambda: status(sock)["override"] is None and shown(sock) == latest, 4), now)
     tivctl("--gateway", sock, "test", "#FF000000", "--seconds", "60")
     red = until(lambda: shown(sock) == ["#FF000000"] * 3, 3)
+    metric = 'tivgate_override_active{kind="test",target="#FF000000"} 1' in http_get("GET", "/metrics")[2].decode()
     released = time.monotonic()
     ended = tivctl("--gateway", sock, "release")
     back = until(lambda: shown(sock) == latest, 3) and time.monotonic() - released
-    check("test, then release: every fixture its latest DMX look %.2f s after the release" % (back or 0),
-          red and back and ended.returncode == 0 and '"override":null' in ended.stdout, (ended, status(sock)))
+    check("test, in the metrics too, then release: every fixture its latest DMX look %.2f s after the release"
+          % (back or 0), red and metric and back and ended.returncode == 0 and '"override":null' in ended.stdout, (ended, status(sock)))
     gate.stop()
     bus = sim.finish()
     dev = looks(bus, 0x010001)
@@ -753,16 +767,189 @@ def test_control_socket_access_and_bad_input():
     shutil.rmtree(folder, ignore_errors=True)
 
 
+class Browser:
+    """Debian's chromium, headless, driven over --remote-debugging-pipe (commands in on fd 3, answers out
+    on fd 4): the page is loaded once, then asked for screenshots and its swatches' places as it runs."""
+
+    def __init__(self, url):
+        to_chrome, self.out = os.pipe()
+        self.inp, from_chrome = os.pipe()
+        high = [fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10) for fd in (to_chrome, from_chrome)]  # clear of 3 and 4
+        self.proc = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+             "--force-device-scale-factor=1", "--force-color-profile=srgb", "--window-size=1100,620",
+             "--user-data-dir=" + tempfile.mkdtemp(dir=WORK), "--remote-debugging-pipe"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(3, 4),
+            preexec_fn=lambda: (os.dup2(high[0], 3), os.dup2(high[1], 4)))
+        children.append(self.proc)
+        [os.close(fd) for fd in [to_chrome, from_chrome] + high]
+        self.buffer, self.id, self.session = b"", 0, None
+        page = self.call("Target.createTarget", url=url)["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=page, flatten=True)["sessionId"]
+
+    def call(self, method, **params):
+        self.id += 1
+        os.write(self.out, json.dumps({"id": self.id, "method": method, "params": params, "sessionId": self.session}
+                                      if self.session else {"id": self.id, "method": method, "params": params}).encode() + b"\0")
+        end = time.monotonic() + 20
+        while True:
+            while b"\0" in self.buffer:
+                text, self.buffer = self.buffer.split(b"\0", 1)
+                if json.loads(text).get("id") == self.id:
+                    return json.loads(text)["result"]
+            if not select.select([self.inp], [], [], max(0, end - time.monotonic()))[0]:
+                raise TimeoutError(method)
+            self.buffer += os.read(self.inp, 1 << 20)
+
+    def swatches(self):
+        """The pixel in the middle of each swatch part, in order: per fixture, (R,G,B) and (W,W,W) of its look."""
+        where = self.call("Runtime.evaluate", returnByValue=True, expression="""[...document.querySelectorAll(
+            '.rgb, .white')].map(e => { const r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })""")
+        self.png = base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
+        image = Image.open(io.BytesIO(self.png)).convert("RGB")
+        return [image.getpixel((int(x), int(y))) for x, y in where["result"].get("value", [])]
+
+
+def page_shows(browser, looks, timeout):
+    """Waits until the swatches show `looks` ("RRGGBBWW"); the seconds it took (None: not) and what they showed."""
+    wanted = [p for look in looks for p in (tuple(bytes.fromhex(look[:6])), (int(look[6:8], 16),) * 3)]
+    start = time.monotonic()
+    while True:
+        seen = browser.swatches()
+        if seen == wanted or time.monotonic() - start > timeout:
+            return (time.monotonic() - start if seen == wanted else None), seen
+        time.sleep(0.1)
+
+
+def prometheus():
+    """Debian's prometheus scraping tivgate every second, on loopback inside this network namespace."""
+    folder = tempfile.mkdtemp(dir=WORK)
+    open(folder + "/prometheus.yml", "w").write("global: {scrape_interval: 1s}\nscrape_configs: [{job_name: tivgate, "
+                                                "static_configs: [{targets: ['127.0.0.1:9011']}]}]\n")
+    children.append(subprocess.Popen(["prometheus", "--config.file=" + folder + "/prometheus.yml", "--storage.tsdb.path="
+                                      + folder, "--web.listen-address=127.0.0.1:9090"], stderr=subprocess.DEVNULL))
+
+
+def query(expression, ok=lambda v: v is not None, timeout=30):
+    """The value Prometheus gives once ok(value) holds (bounded), else the last one."""
+    end, v = time.monotonic() + timeout, None
+    while time.monotonic() < end and not ok(v):
+        time.sleep(0.2)
+        with contextlib.suppress(OSError):  # not listening yet
+            c = http.client.HTTPConnection("127.0.0.1", 9090, timeout=5)
+            c.request("GET", "/api/v1/query?" + urllib.parse.urlencode({"query": expression}))
+            result = json.load(c.getresponse())["data"]["result"]
+            v = float(result[0]["value"][1]) if result else None
+    return v
+
+
+def http_get(method, path, host="127.0.0.1:9011"):
+    c = http.client.HTTPConnection("127.0.0.1", 9011, timeout=5)
+    c.request(method, path, headers={"Host": host})
+    r = c.getresponse()
+    return r.status, r.getheader("Content-Type"), r.read()
+
+
+def raw(request):
+    """Sends raw bytes as one client; the status line that came back, or how the connection ended."""
+    with socket.create_connection(("127.0.0.1", 9011), timeout=3) as s:
+        with contextlib.suppress(OSError):  # closed before it took all: what it answered still tells why
+            s.sendall(request)
+        try:
+            return (s.recv(200).split(b"\r\n")[0] or b"closed").decode(errors="replace")
+        except OSError as e:
+            return type(e).__name__
+
+
+BAD_REQUESTS = [b"GARBAGE\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b"\x00\xff\x16\x03\x01 / HTTP/1.1\r\n\r\n",
+                b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n",  # malformed request lines, a very long one
+                b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"b" * 1000000 + b"\r\n\r\n",  # a huge header
+                b"GET / HTTP/1.1\r\n" + b"X-Many: c\r\n" * 20000 + b"\r\n",  # many headers
+                b"GET /\r\n"]  # HTTP/0.9
+
+
+def colours(k):
+    """Four looks "RRGGBBWW", one per fixture, the two members of group 2 never alike."""
+    return ["%02X%02X%02X%02X" % ((40 * k + 50 * i) % 256, (90 + 30 * k * i) % 256, (200 - 20 * i - k) % 256,
+                                  (70 * k + 40 * i) % 256) for i in range(4)]
+
+
+def frame_of(looks):
+    """DMX for PAGE: a device, a group fixture (fade 9), the two members of a declared group."""
+    v = [list(bytes.fromhex(x)) for x in looks]
+    return v[0] + v[1] + [9] + v[2] + v[3]
+
+
+PAGE = patch_of(9, (0x010001, 1, "rgbw"), (5, 5, "rgbw-fade"), (0x010002, 10, "rgbw"), (0x010003, 14, "rgbw"),
+                head="[bus]\nrefresh = 0\n[[group]]\naddress = 2\nmembers = [0x010002, 0x010003]\n")
+
+
+def test_status_page_and_metrics():
+    prometheus()
+    sim = Sim(["0x010001", "0x010004:5", "0x010002:2", "0x010003:2"])
+    gate = Gate(PAGE, sim)
+    gate.wait_log("connected to olad")
+    a, b, c, d = colours(1), colours(2), colours(3), colours(4)
+    send(9, frame_of(a))
+    browser = Browser("http://127.0.0.1:9011/")
+    took_a, seen_a = page_shows(browser, a, 10)
+    send(9, frame_of(b))
+    took, seen_b = page_shows(browser, b, 3)
+    open(os.path.join(BUILD, "gateway-status.png"), "wb").write(browser.png)  # docs/gateway.md's picture
+    check("the page shows a DMX change without a reload, %s s later (at most 3)" % (took and round(took, 2)), took is not None, seen_b)
+    lint = subprocess.run(["promtool", "check", "metrics"], input=http_get("GET", "/metrics")[2], capture_output=True)
+    check("promtool check metrics finds nothing to say", lint.returncode == 0 and not lint.stdout + lint.stderr, lint)
+    answers = [http_get(*r)[:2] for r in [("GET", "/", "localhost"), ("HEAD", "/status.json"), ("POST", "/"),
+                                          ("GET", "/nothing", "[::1]:9011"), ("GET", "/", "evil.example:9011")]]
+    check("GET, HEAD 200; POST 405; another path 404; a foreign Host 403", [a[0] for a in answers] == [200, 200, 405, 404, 403]
+          and answers[0][1] == "text/html; charset=utf-8" and answers[1][1] == "application/json", answers)
+
+    # Bad input, then a thousand connections that never finish a request while DMX changes.
+    print("note: answers to bad requests: %s" % [raw(r) for r in BAD_REQUESTS], flush=True)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (4096, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    hanging = [socket.create_connection(("127.0.0.1", 9011), timeout=5) for _ in range(1000)]
+    [s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n") for s in hanging]
+    send(9, frame_of(d))
+    time.sleep(1)
+    [s.close() for s in hanging]
+    check("after the bad requests and 1000 hanging connections tivgate runs and serves again",
+          gate.proc.poll() is None and http_get("GET", "/metrics")[0] == 200)
+    up, losses = query("tivgate_line_up", lambda v: v == 1), query("tivgate_line_losses_total")
+
+    bus = sim.finish()  # the line goes away
+    gate.wait_log("bus lost")
+    send(9, frame_of(c))
+    took_lost, seen_lost = page_shows(browser, [x for pair in zip(d, c) for x in pair], 3)
+    down = query("tivgate_line_up", lambda v: v == 0)
+    lost = query("tivgate_line_losses_total", lambda v: v is not None and v > (losses or 0))
+    sent = query("tivgate_looks_sent_total")
+    status, _, stats = gate.stop()
+    on_bus = [looks(bus, x) for x in (0x010001, 5, 0x010002, 0x010003)]
+    check("the bus took the looks DMX gave and no other: a, b, then d during the flood",
+          took_bus := on_bus == [[x[i] + ("/09" if i == 1 else "") for x in (a, b, d)] for i in range(4)], on_bus)
+    check("the page showed each fixture's look as the bus had it: a, b, and with the line lost d beside c waiting",
+          took_bus and took_a is not None and took_lost is not None, (seen_a, seen_lost))
+    check("Prometheus: tivgate_line_up %s then %s, tivgate_line_losses_total %s then %s, tivgate_looks_sent_total %s "
+          "as --stats says" % (up, down, losses, lost, sent),
+          (up, down) == (1, 0) and lost > losses and status == 0 and stats.get("looks sent") == "%d" % sent, stats)
+
+
 def main():
     for test in (test_mixed_patch_and_source_loss, test_stream_fairness_restart_and_sigterm,
                  test_dead_line_is_reported_and_retried, test_line_lost_and_found, test_reload_stats_and_systemd,
                  test_group_look_and_refresh, test_olad_refusing_and_a_reload_while_registering,
-                 test_overrides_on_a_running_gateway, test_control_socket_access_and_bad_input):
+                 test_overrides_on_a_running_gateway, test_control_socket_access_and_bad_input,
+                 test_status_page_and_metrics):
         try:
             test()
         except Exception as e:  # a crash in one scenario is a failure, not the end of the run
             check(test.__name__ + " ran to the end", False, repr(e))
         feeder.close()
+        for p in children:
+            p.terminate()
+            p.wait(timeout=20)
+        children.clear()
     shutil.rmtree(WORK, ignore_errors=True)
     failed = results.count(False)
     print("%d passed, %d failed" % (len(results) - failed, failed))

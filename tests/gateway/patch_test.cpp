@@ -34,6 +34,7 @@ startup = "#10203040"
     EXPECT_EQ(p.loss.look, (Look{0x11223344, 9}));
     EXPECT_EQ(p.bus.refresh.count(), 0) << "0 turns the refresh off";
     EXPECT_EQ(p.bus.startup, (Look{0x10203040, 0}));
+    EXPECT_EQ(p.http.listen, "127.0.0.1:9011") << "the default";
 }
 
 TEST(Patch, RefusesWithTheLineNamed) {
@@ -56,6 +57,8 @@ TEST(Patch, RefusesWithTheLineNamed) {
         {"[[fixture]]\naddress = 2\n channel = \n", "p:8: "},
         {"[bus]\nrefresh = -1\n", "p:7: 'refresh' must be seconds, 0 (off) or more"},
         {"[bus]\nstartup = 0x10203040\n", "p:7: 'startup' must be \"hold\" or a colour \"#RRGGBBWW\""},
+        {"[http]\nlisten = \"localhost:9011\"\n", "p:7: 'listen' must be \"\" (off) or an IPv4 address and port"},
+        {"[http]\nlisten = \"127.0.0.1:65536\"\n", "p:7: 'listen' must be"},
         {"[[group]]\naddress = 2\nmembers = [0x010009]\n", "p:8: member 0x010009 is not a device fixture"},
         {"[[fixture]]\naddress = 2\nchannel = 9\nmode = \"rgbw\"\n[[group]]\naddress = 2\nmembers = [0x010001]\n",
          "p:11: group 2 is patched as a fixture on line 6"},

@@ -8,4 +8,5 @@ if [ ! -x "$build/tools/tivgate/tivgate" ]; then
   echo "tivgate was not built (libola-dev or libtomlplusplus-dev missing?)" >&2
   exit 1
 fi
-timeout 300 bash "$here/with_olad.sh" python3 "$here/gateway_test.py" "$build"
+# Debian's own Python, which has python3-pil for reading the page's screenshots.
+timeout 300 bash "$here/with_olad.sh" /usr/bin/python3 "$here/gateway_test.py" "$build"

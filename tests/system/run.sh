@@ -61,7 +61,7 @@ build_base() {
   for d in "${debs[@]}"; do includes+=("--include=$d"); done
   mkdir -p "$cache/apt"
   mmdebstrap --variant=apt --mode=root --format=directory --quiet \
-    --include=systemd-sysv,udev,linux-image-amd64,ola,procps,psmisc "${includes[@]}" \
+    --include=systemd-sysv,udev,linux-image-amd64,ola,procps,psmisc,curl "${includes[@]}" \
     --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
     --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
     --skip=download/empty --skip=essential/unlink \
@@ -309,6 +309,12 @@ else
   fail "systemd-analyze security tivgate.service: ${exposure:-no figure} (at most 1.5): $(tail -n 3 <<<"$out")"
 fi
 echo "$out" | grep '✗' | sed 's/^/  /' >"$work/exposed.txt" || true
+
+# The status page's metrics from inside the sandbox, where a browser or Prometheus on the host would ask.
+st=0; guest 30 'curl -sS --max-time 10 http://127.0.0.1:9011/metrics' || st=$?
+[ "$st" -eq 0 ] && grep -qx 'tivgate_line_up 1' <<<"$out" && grep -qx 'tivgate_olad_connected 1' <<<"$out" &&
+  pass "curl http://127.0.0.1:9011/metrics under the hardened unit: line up, olad connected" ||
+  fail "curl http://127.0.0.1:9011/metrics (status $st): $(head -c 600 <<<"$out")"
 
 # From here on DMX flows as from a console: the feeder repeats the current frame at 10 Hz.
 guest 20 "dmx $frame; systemd-run --unit=tivtest-dmx --quiet sh -c 'while sleep 0.1; do cat /run/tivtest-dmx; done | ola_streaming_client -u 1'" || true

@@ -45,9 +45,11 @@ std::string describe(const Patch& patch) {
 }
 
 EventLoop::EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
-                     ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context)
+                     ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context,
+                     std::function<void(const Patch&)> reloaded)
     : patch_path_(std::move(patch_path)),
       gateway_(gateway),
+      reloaded_(std::move(reloaded)),
       bus_(bus),
       ss_(select_options()),
       signal_fd_(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)),
@@ -111,6 +113,7 @@ void EventLoop::reload() {
     silence_timer_ = ola::thread::INVALID_TIMEOUT;
     arm_silence();
     log_line(Priority::info, "SIGHUP: patch %s reloaded: %s", patch_path_.c_str(), describe(*patch).c_str());
+    reloaded_(*patch);
 }
 
 void EventLoop::dmx(unsigned universe, std::span<const uint8_t> slots) {

@@ -6,6 +6,7 @@
 // seconds at most.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,8 +28,10 @@ class EventLoop {
 public:
     // `signals` are blocked in every thread already; the loop takes them.
     // `control`: the control socket, listening already; none without --control.
+    // `reloaded` hears of each patch a reload puts in force.
     EventLoop(const sigset_t& signals, std::string patch_path, Gateway& gateway, const BusLoop& bus,
-              ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context);
+              ola::network::IPV4SocketAddress olad, std::optional<UnixListener> control, StatusContext context,
+              std::function<void(const Patch&)> reloaded);
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
@@ -49,6 +52,7 @@ private:
 
     const std::string patch_path_;
     Gateway& gateway_;
+    const std::function<void(const Patch&)> reloaded_;
     const BusLoop& bus_;
     ola::io::SelectServer ss_;
     int signal_fd_;

@@ -1,8 +1,9 @@
 // tivgate: patches DMX slots from olad onto the tivlink bus.
 //
-// Two threads of its own: the bus thread, the only caller of the library
-// (bus_thread.h), and the main thread's event loop for everything else
-// (event_loop.h). They meet in the Gateway.
+// Three threads of its own: the bus thread, the only caller of the library
+// (bus_thread.h), the main thread's event loop for everything else
+// (event_loop.h), and the HTTP server's, which only reads (http_server.h).
+// They meet in the Gateway.
 #include <signal.h>
 
 #include <cstdio>
@@ -11,11 +12,13 @@
 
 #include <ola/Logging.h>
 
+#include "include/tivlink.h"
 #include "sim/com_env.h"
 #include "tivlink.h"
 #include "tools/common/sim_session.h"
 #include "tools/tivgate/bus_thread.h"
 #include "tools/tivgate/event_loop.h"
+#include "tools/tivgate/http_server.h"
 #include "tools/tivgate/log.h"
 #include "tools/tivgate/options.h"
 #include "tools/tivgate/serial_line.h"
@@ -51,9 +54,13 @@ int run(const Options& o, std::shared_ptr<const Patch> patch, const ola::network
     Waker waker;
     Gateway gateway(patch, [&] { waker.wake(); });
     BusLoop loop(gateway, line);
+    const StatusContext context{TIVLINK_VERSION_STRING, olad.ToString(), line.path()};
+    HttpServer http(gateway, context);
+    // The command line's place wins over the patch's, at start and on reload.
+    const auto serve = [&](const Patch& p) { http.listen(o.http.value_or(p.http.listen)); };
+    serve(*patch);
     std::optional<EventLoop> events;
-    events.emplace(handled_signals(), o.patch, gateway, loop, olad, std::move(control),
-                   StatusContext{TIVLINK_VERSION_STRING, olad.ToString(), line.path()});
+    events.emplace(handled_signals(), o.patch, gateway, loop, olad, std::move(control), context, serve);
     std::thread bus([&] { run_bus(loop, gateway, line, waker, notify_ready); });
     const int sig = events->run();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/common/number_parse.h"
+#include "tools/tivgate/listen_address.h"
 
 namespace tivgate {
 
@@ -22,6 +23,7 @@ ParsedOptions parse_options(int argc, char** argv) {
     Options o;
     std::string port = "1", baud = "9600";
     std::vector<std::string> sim_devices;
+    std::string http;
     app.add_option("--patch", o.patch, "the patch file (TOML)")->required()->type_name("FILE");
     auto* port_option = app.add_option("-p,--port", port, "COM port number 1..9")
         ->type_name("N")->check(check_with(tivtools::parse_port, "N"));
@@ -35,6 +37,12 @@ ParsedOptions parse_options(int argc, char** argv) {
     app.add_flag("--stats", o.stats, "print counts and latency at exit");
     app.add_option("--control", o.control, "listen for identify, test and status at this Unix socket (tivctl --gateway PATH)")
         ->type_name("PATH");
+    const std::string http_help =
+        std::string("where the status page listens, over the patch's [http] (default ") + kDefaultHttpListen + "; \"\": off)";
+    auto* http_option = app.add_option("--http", http, http_help)
+        ->type_name("ADDR:PORT")->check(CLI::Validator([](std::string& text) {
+            return text.empty() ? std::string() : parse_listen(text).error;
+        }, "", "ADDR:PORT"));
     device->excludes(sim);
     try {
         app.parse(argc, argv);
@@ -50,6 +58,7 @@ ParsedOptions parse_options(int argc, char** argv) {
     }
     o.port = (int)*tivtools::parse_port(port).value;
     o.baud = (int)*tivtools::parse_baud(baud).value;
+    if (http_option->count()) o.http = http;
     for (const std::string& d : sim_devices) o.sim_devices.push_back(*tivtools::parse_sim_device(d).value);
     return {std::move(o), 0};
 }

@@ -19,6 +19,8 @@ struct Options {
     std::vector<tivtools::SimDevicePlace> sim_devices;  // empty: derived from the patch
     bool stats = false;
     std::string control;  // the control socket's path; empty: none
+    // Where the status page listens, over the patch's [http] listen; "": off.
+    std::optional<std::string> http;
 };
 
 struct ParsedOptions {

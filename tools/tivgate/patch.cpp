@@ -225,8 +225,22 @@ std::optional<Refusal> read_bus(const toml::node& node, BusPolicy& bus) {
     return seconds_in(*t, "refresh", true, bus.refresh);
 }
 
+std::optional<Refusal> read_http(const toml::node& node, HttpPolicy& http) {
+    const toml::table* t = node.as_table();
+    if (!t) return Refusal{line_of(node), "'http' must be a table: [http]"};
+    if (auto r = unknown_keys(*t, {"listen"}, " in [http]")) return r;
+    const toml::node* listen = t->get("listen");
+    if (!listen) return std::nullopt;
+    const auto text = listen->value_exact<std::string>();
+    if (!text || (!text->empty() && !parse_listen(*text)))
+        return Refusal{line_of(*listen), "'listen' must be \"\" (off) or an IPv4 address and port such as "
+                                         "\"127.0.0.1:9011\""};
+    http.listen = *text;
+    return std::nullopt;
+}
+
 std::optional<Refusal> read_root(const toml::table& root, Patch& patch) {
-    if (auto r = unknown_keys(root, {"universe", "fixture", "group", "loss", "bus"}, "")) return r;
+    if (auto r = unknown_keys(root, {"universe", "fixture", "group", "loss", "bus", "http"}, "")) return r;
     int64_t universe = 0;
     if (auto r = integer_in(root, "universe", 0, 0xFFFFFFFF, 1, universe)) return r;
     patch.universe = (unsigned)universe;
@@ -248,6 +262,8 @@ std::optional<Refusal> read_root(const toml::table& root, Patch& patch) {
     }
     if (const toml::node* bus = root.get("bus"))
         if (auto r = read_bus(*bus, patch.bus)) return r;
+    if (const toml::node* http = root.get("http"))
+        if (auto r = read_http(*http, patch.http)) return r;
     if (auto r = check_overlaps(patch.fixtures)) return r;
     return read_groups(root, patch);
 }

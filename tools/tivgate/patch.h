@@ -1,6 +1,7 @@
 // The patch: which DMX slots of which universe drive which bus address, which
 // devices answer to a declared group, what to do when the source falls
-// silent, and how often the bus is refreshed. Read from a TOML file.
+// silent, how often the bus is refreshed, and where the status page
+// listens. Read from a TOML file.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/tivgate/listen_address.h"
 #include "tools/tivgate/look.h"
 
 namespace tivgate {
@@ -45,12 +47,17 @@ struct BusPolicy {
     std::optional<Look> startup;
 };
 
+struct HttpPolicy {
+    std::string listen = kDefaultHttpListen;  // ADDRESS:PORT, checked; "": no server
+};
+
 struct Patch {
     unsigned universe = 0;
     std::vector<Fixture> fixtures;
     std::vector<Group> groups;
     LossPolicy loss;
     BusPolicy bus;
+    HttpPolicy http;
 };
 
 struct PatchResult {
