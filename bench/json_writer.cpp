@@ -1,27 +1,12 @@
 #include "bench/json_writer.h"
 
+#include "tools/common/json.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 
 namespace tivbench {
-
-static std::string quoted(const std::string& text) {
-    std::string q = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += c;
-        } else if ((unsigned char)c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", (unsigned)c);
-            q += escaped;
-        } else {
-            q += c;
-        }
-    }
-    return q + "\"";
-}
 
 void JsonWriter::new_line() {
     out_ += '\n';
@@ -34,7 +19,7 @@ void JsonWriter::separate_and_key(const std::string& key) {
         first_.back() = false;
         new_line();
     }
-    if (!key.empty()) out_ += quoted(key) + ": ";
+    if (!key.empty()) out_ += tivtools::json_string(key) + ": ";
 }
 
 JsonWriter& JsonWriter::begin_object(const std::string& key) {
@@ -79,7 +64,7 @@ JsonWriter& JsonWriter::value(const std::string& key, double number) {
 
 JsonWriter& JsonWriter::value(const std::string& key, const std::string& text) {
     separate_and_key(key);
-    out_ += quoted(text);
+    out_ += tivtools::json_string(text);
     return *this;
 }
 

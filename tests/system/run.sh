@@ -292,6 +292,18 @@ else
 fi
 echo "note: before the steps, the stock olad had sent $bus_before_steps items to the adapter"
 
+# The unit's sandbox as systemd-analyze rates it: at most 1.5.
+check_exposure() {
+  local st=0 exposure
+  guest 60 "systemd-analyze security $1" || st=$?
+  exposure=$(sed -n "s/.*Overall exposure level for $1: \([0-9.]*\).*/\1/p" <<<"$out")
+  if [ -n "$exposure" ] && awk -v x="$exposure" 'BEGIN { exit !(x <= 1.5) }'; then
+    pass "systemd-analyze security $1: $exposure (at most 1.5)"
+  else
+    fail "systemd-analyze security $1: ${exposure:-no figure} (at most 1.5, status $st): $(tail -n 3 <<<"$out")"
+  fi
+}
+
 st=0; guest 20 "tivctl ports; echo; readlink -f $byid" || st=$?
 tty=$(tail -n 1 <<<"$out")
 if [ "$st" -eq 0 ] && grep -qE "^$tty +- +ftdi_sio +0403:6001" <<<"$out" && grep -qE "^ +$byid\$" <<<"$out" &&
@@ -301,13 +313,7 @@ else
   fail "tivctl ports: $out"
 fi
 
-st=0; guest 60 'systemd-analyze security tivgate.service' || st=$?
-exposure=$(sed -n 's/.*Overall exposure level for tivgate.service: \([0-9.]*\).*/\1/p' <<<"$out")
-if [ -n "$exposure" ] && awk -v x="$exposure" 'BEGIN { exit !(x <= 1.5) }'; then
-  pass "systemd-analyze security tivgate.service: $exposure (at most 1.5)"
-else
-  fail "systemd-analyze security tivgate.service: ${exposure:-no figure} (at most 1.5): $(tail -n 3 <<<"$out")"
-fi
+check_exposure tivgate.service
 echo "$out" | grep '✗' | sed 's/^/  /' >"$work/exposed.txt" || true
 
 # The status page's metrics from inside the sandbox, where a browser or Prometheus on the host would ask.
@@ -476,13 +482,7 @@ else
   fail "control sockets: $instances"
 fi
 
-st=0; guest 60 'systemd-analyze security tivgate@a.service' || st=$?
-exposure=$(sed -n 's/.*Overall exposure level for tivgate@a.service: \([0-9.]*\).*/\1/p' <<<"$out")
-if [ -n "$exposure" ] && awk -v x="$exposure" 'BEGIN { exit !(x <= 1.5) }'; then
-  pass "systemd-analyze security tivgate@a.service: $exposure (at most 1.5)"
-else
-  fail "systemd-analyze security tivgate@a.service: ${exposure:-no figure} (at most 1.5): $(tail -n 3 <<<"$out")"
-fi
+check_exposure tivgate@a.service
 
 # identify through b's socket: the white look on ttyS1's bus only. The time
 # runs from the host's send, the guest shell's round trip included, to the
