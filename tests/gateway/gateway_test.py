@@ -508,35 +508,26 @@ def test_group_look_and_refresh():
 
 
 def varint(n):
-    out = b""
-    while True:
-        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
-        n >>= 7
-        if not n:
-            return out
+    return bytes([n & 0x7F | 0x80]) + varint(n >> 7) if n > 0x7F else bytes([n])
 
 
 def fields(data):
     """A protobuf message's fields as {number: value}: varints as ints, the rest as bytes."""
     out, i = {}, 0
+
+    def read():
+        nonlocal i
+        n, shift = 0, 0
+        while True:
+            n, shift, i = n | (data[i] & 0x7F) << shift, shift + 7, i + 1
+            if not data[i - 1] & 0x80:
+                return n
     while i < len(data):
-        key, i = read_varint(data, i)
-        if key & 7 == 0:
-            out[key >> 3], i = read_varint(data, i)
-        else:
-            n, i = read_varint(data, i)
-            out[key >> 3], i = data[i:i + n], i + n
+        key, value = read(), read()
+        if key & 7:  # length-delimited: value was its length
+            value, i = data[i:i + value], i + value
+        out[key >> 3] = value
     return out
-
-
-def read_varint(data, i):
-    n, shift = 0, 0
-    while True:
-        n |= (data[i] & 0x7F) << shift
-        shift += 7
-        i += 1
-        if not data[i - 1] & 0x80:
-            return n, i
 
 
 class FakeOlad:
@@ -598,10 +589,7 @@ def test_olad_refusing_and_a_reload_while_registering():
 
     olad = FakeOlad(answer)
     gate = Gate(patch_of(5, (0x010001, 1, "rgbw")), sim, args=("--ola", olad.address))
-    end = time.monotonic() + 20
-    while len(olad.calls) < 5 and time.monotonic() < end:
-        time.sleep(0.05)
-    check("a refusing olad is retried, and tivgate asks again", len(olad.calls) >= 5, gate.text())
+    check("a refusing olad is retried, and tivgate asks again", until(lambda: len(olad.calls) >= 5, 20), gate.text())
     gaps = [b - a for a, b in zip(olad.connects, olad.connects[1:])]
     check("the refusal is logged once, and each retry waits longer than the one before (one timer)",
           gate.text().count(olad.address + " refused universe") == 1 and len(gaps) >= 3 and min(gaps) > 0.2
