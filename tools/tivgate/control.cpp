@@ -12,8 +12,11 @@ using tivtools::ControlVerb;
 Control::Control(ola::io::SelectServer& ss, Gateway& gateway, StatusContext context, std::function<void()> changed)
     : ss_(ss), gateway_(gateway), context_(std::move(context)), changed_(std::move(changed)) {}
 
-Control::~Control() {
+Control::~Control() { disarm(); }
+
+void Control::disarm() {
     if (timer_ != ola::thread::INVALID_TIMEOUT) ss_.RemoveTimeout(timer_);
+    timer_ = ola::thread::INVALID_TIMEOUT;
 }
 
 std::string Control::answer(std::string_view line) {
@@ -31,8 +34,7 @@ std::string Control::start(const tivtools::ControlCommand& command) {
     const Clock::time_point now = Clock::now();
     auto planned = Override::plan(command, *gateway_.patch(), now);
     if (const auto* why = std::get_if<std::string>(&planned)) return error_answer(*why);
-    if (timer_ != ola::thread::INVALID_TIMEOUT) ss_.RemoveTimeout(timer_);
-    timer_ = ola::thread::INVALID_TIMEOUT;
+    disarm();
     override_.emplace(std::move(std::get<Override>(planned)));
     asked_ = tivtools::control_line(command);
     const auto lasts = std::chrono::duration_cast<std::chrono::seconds>(override_->view(now).ends - now);
@@ -57,8 +59,7 @@ void Control::due() {
 
 void Control::end(const char* why) {
     if (!override_) return;
-    if (timer_ != ola::thread::INVALID_TIMEOUT) ss_.RemoveTimeout(timer_);
-    timer_ = ola::thread::INVALID_TIMEOUT;
+    disarm();
     override_.reset();
     // The overridden fixtures want their DMX looks again, due at once.
     gateway_.force({}, std::nullopt, Clock::now());

@@ -33,6 +33,7 @@ private:
     std::string start(const tivtools::ControlCommand& command);
     void apply(Clock::time_point now);
     void due();
+    void disarm();  // the one timer, before it is armed again or the override ends
     std::string override_answer(Clock::time_point now) const;
 
     ola::io::SelectServer& ss_;
